@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Facts about the running program that both programs share.
+namespace AppInfo {
+
+constexpr int kVersionMajor = 13;
+constexpr int kVersionMinor = 5;
+constexpr int kVersionRevision = 22;
+
+// Each field at least two digits, joined by "." (13, 5, 22 gives "13.05.22").
+QString versionText(int major, int minor, int revision);
+QString localVersionText();
+
+// The folder of the running executable; both programs keep their files there.
+QString programFolder();
+
+// A program of the folder by its base name ("KivuUpdate" is "KivuUpdate.exe" on Windows).
+QString executableName(const QString &baseName);
+
+// The notice page: the environment variable TAMSEL_NOTICE_URL when set, else the
+// address built in.
+QString noticePageUrl();
+
+} // namespace AppInfo

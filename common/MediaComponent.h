@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The playback engine as the player's windows see it. Assigning a URL opens the
+// media and starts it by itself; statusChange() fires on every change of the
+// play state, and the listener reads playState() itself.
+class MediaComponent : public QObject
+{
+    Q_OBJECT
+public:
+    enum PlayState {
+        Undefined = 0,
+        Stopped = 1,
+        Paused = 2,
+        Playing = 3,
+        Transitioning = 9,
+    };
+
+    using QObject::QObject;
+    ~MediaComponent() override = default;
+
+    virtual void setUrl(const QString &path) = 0;
+    virtual QString url() const = 0;
+    virtual int playState() const = 0;
+
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    virtual void stop() = 0;
+
+    // Seconds from the start of the current media.
+    virtual double currentPosition() const = 0;
+    virtual void setCurrentPosition(double seconds) = 0;
+    virtual QString currentPositionString() const = 0;
+
+    // Title tag of the current media, else its file's base name.
+    virtual QString currentMediaName() const = 0;
+    virtual double duration() const = 0;
+    virtual QString durationString() const = 0;
+
+    // 0..100; values outside are clamped.
+    virtual int volume() const = 0;
+    virtual void setVolume(int volume) = 0;
+    virtual bool mute() const = 0;
+    virtual void setMute(bool on) = 0;
+
+    // 1.0 is normal speed. Returns false, and keeps the old rate, when the
+    // engine refuses the value (zero or below, or beyond what it can play).
+    virtual double rate() const = 0;
+    virtual bool setRate(double rate) = 0;
+
+    // -100 left only .. 0 both .. 100 right only.
+    virtual int balance() const = 0;
+    virtual void setBalance(int balance) = 0;
+
+    // "00:00" style text of a number of seconds, the form used for both
+    // position and duration texts.
+    static QString timeText(double seconds);
+
+signals:
+    void statusChange();
+};

@@ -1,0 +1,390 @@
+#include "FrmPlayer.h"
+
+#include "ImageButton.h"
+#include "LineControl.h"
+#include "SeekBar.h"
+
+#include "MediaComponent.h"
+#include "Prompts.h"
+#include "Shell.h"
+#include "Skin.h"
+#include "WindowPresence.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QSaveFile>
+#include <QScreen>
+#include <QSvgRenderer>
+#include <QTimer>
+
+namespace {
+
+const QString kCaption = QStringLiteral("TamselMP3Player");
+const QColor kListText(192, 192, 255);
+const QColor kLabelText(192, 192, 255);
+const QColor kProgress(0, 64, 0);
+
+QString picturePath(const char *name)
+{
+    return QStringLiteral(":/pictures/") + QLatin1String(name);
+}
+
+// Renders a picture once, for painting as the window's background.
+QPixmap renderPicture(const char *name, const QSize &size, qreal ratio)
+{
+    QPixmap pixmap(size * ratio);
+    pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(picturePath(name));
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+// The playlist panel's header strip with its buttons.
+class HeaderStrip : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        if (m_picture.isNull())
+            m_picture = renderPicture("header.svg", size(), devicePixelRatioF());
+        QPainter(this).drawPixmap(0, 0, m_picture);
+    }
+
+private:
+    QPixmap m_picture;
+};
+
+// Writes a help document from the program's resources. The whole file is
+// replaced, so an older, longer copy leaves nothing behind.
+bool writeDocument(const QDir &folder, const QString &name, bool onlyWhenMissing)
+{
+    const QString path = folder.filePath(name);
+    if (onlyWhenMissing && QFileInfo::exists(path))
+        return true;
+    QFile resource(QStringLiteral(":/docs/") + name);
+    if (!resource.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(resource.readAll());
+    return file.commit();
+}
+
+} // namespace
+
+FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
+    : QWidget(parent), m_services(services), m_playlist(nullptr, nullptr, nullptr)
+{
+    // The pictures and documents live in this static library.
+    Q_INIT_RESOURCE(player);
+    setObjectName(QStringLiteral("frmPlayer"));
+    setWindowTitle(kCaption);
+    setWindowIcon(QIcon(picturePath("app.svg")));
+    setWindowFlag(Qt::FramelessWindowHint, true);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    m_commonDialog1.title = QStringLiteral("打开");
+    m_commonDialog1.filter = QStringLiteral("*.mp3文件|*.mp3|All file(*.*)|*.*");
+    m_commonDialog1.initialFolder = QStringLiteral("app.path") + QDir::separator() + QStringLiteral("music");
+    m_commonDialog2.filter = QStringLiteral("播放列表(*.m3u)|*.m3u");
+
+    if (m_services.media)
+        m_services.media->setObjectName(QStringLiteral("wmp"));
+
+    buildControls();
+    buildPlaylistPanel();
+    buildMenu();
+    m_playlist = PlaylistPair(listName, listUrl, lblTotlenum);
+}
+
+FrmPlayer::~FrmPlayer() = default;
+
+ImageButton *FrmPlayer::addButton(const char *name, const char *picture, const QString &toolTip,
+                                  const QRect &geometry, QWidget *parent)
+{
+    return new ImageButton(QLatin1String(name), picturePath(picture), toolTip, geometry, parent ? parent : this);
+}
+
+QLabel *FrmPlayer::addLabel(const char *name, const QString &text, const QRect &geometry, const QColor &colour)
+{
+    auto *label = new QLabel(text, this);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
+void FrmPlayer::buildControls()
+{
+    // The now-playing screen.
+    lblCurrent = addLabel("lblCurrent", QString(), {12, 9, 315, 17}, QColor(232, 232, 255));
+    lblTime = addLabel("lblTime", QStringLiteral("00:00:00"), {12, 27, 110, 22}, kLabelText);
+    QFont big = lblTime->font();
+    big.setPixelSize(19);
+    big.setBold(true);
+    lblTime->setFont(big);
+    lblTimetotle = addLabel("lblTimetotle", QStringLiteral("长度:"), {150, 31, 32, 16}, kLabelText);
+    lblTotletime = addLabel("lblTotletime", QStringLiteral("00:00:00"), {182, 31, 64, 16}, kLabelText);
+    lblTotle = addLabel("lblTotle", QStringLiteral("共"), {262, 31, 14, 16}, kLabelText);
+    lblTotlenum = addLabel("lblTotlenum", QStringLiteral("0"), {276, 31, 36, 16}, QColor(255, 255, 255));
+    lblTotlenum->setAlignment(Qt::AlignCenter);
+    lblShou = addLabel("lblShou", QStringLiteral("首"), {312, 31, 16, 16}, kLabelText);
+    lblLoop = addLabel("lblLoop", QStringLiteral("全部循环"), {12, 47, 64, 15}, kLabelText);
+    lblSpeed = addLabel("lblSpeed", QStringLiteral("原速度"), {84, 47, 64, 15}, kLabelText);
+    lblCsc = addLabel("lblCsc", QStringLiteral("立体声"), {156, 47, 64, 15}, kLabelText);
+    lblCsc->setCursor(Qt::PointingHandCursor);
+
+    // The seek bar and its progress line, measured in twips.
+    Picture1 = new SeekBar(QStringLiteral("Picture1"), {8, 70, 325, 6}, this);
+    lineFront = new LineControl(QStringLiteral("lineFront"), SeekBar::kTwipsPerPixel, 5, kProgress, Picture1);
+
+    // Transport.
+    addButton("imgStepfront", "rewind.svg", QStringLiteral("快退"), {10, 85, 28, 28});
+    addButton("imgPrev", "prev.svg", QStringLiteral("上一曲"), {42, 85, 28, 28});
+    addButton("imgPlay", "play.svg", QStringLiteral("播放"), {75, 82, 34, 34});
+    addButton("imgPause", "pause.svg", QStringLiteral("暂停"), {114, 85, 28, 28});
+    addButton("imgStop", "stop.svg", QStringLiteral("停止"), {147, 85, 28, 28});
+    addButton("imgNext", "next.svg", QStringLiteral("下一曲"), {180, 85, 28, 28});
+    addButton("imgStepback", "forward.svg", QStringLiteral("快进"), {213, 85, 28, 28});
+    addButton("imgLoop", "loop.svg", QStringLiteral("循环模式"), {252, 87, 24, 24});
+    addButton("imgOpen", "open.svg", QStringLiteral("打开文件"), {280, 87, 24, 24});
+    addButton("Image1", "mini.svg", QStringLiteral("迷你模式"), {308, 87, 24, 24});
+
+    // Speed, mute and volume.
+    addButton("imgSpeeddown", "speeddown.svg", QStringLiteral("减速"), {12, 127, 20, 20});
+    addButton("imgSpeed0", "speed0.svg", QStringLiteral("原速度"), {36, 127, 20, 20});
+    addButton("imgSpeedup", "speedup.svg", QStringLiteral("加速"), {60, 127, 20, 20});
+    auto *imgMute1 = addButton("imgMute1", "mute.svg", QStringLiteral("静音"), {188, 126, 22, 22});
+    lineMute = new LineControl(QStringLiteral("lineMute"), 1, 2, QColor(255, 80, 80), imgMute1);
+    lineMute->setPoints(2, 2, 20, 18);
+    lineMute->hide();
+    addButton("imgSounddown", "sounddown.svg", QStringLiteral("减少音量"), {214, 127, 20, 20});
+    addButton("imgSoundup", "soundup.svg", QStringLiteral("增加音量"), {236, 127, 20, 20});
+    auto *bar = new QLabel(this);
+    bar->setObjectName(QStringLiteral("imgSound"));
+    bar->setPixmap(renderPicture("volume.svg", {65, 8}, devicePixelRatioF()));
+    bar->setScaledContents(true);
+    bar->setGeometry(272, 133, 35, 8);
+    imgSound = bar;
+
+    timerDisplay = new QTimer(this);
+    timerDisplay->setObjectName(QStringLiteral("timerDisplay"));
+    timerDisplay->setInterval(500);
+    timerTotle = new QTimer(this);
+    timerTotle->setObjectName(QStringLiteral("timerTotle"));
+    timerTotle->setInterval(500);
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(60000);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(20);
+}
+
+void FrmPlayer::buildPlaylistPanel()
+{
+    Picture2 = new HeaderStrip(this);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    Picture2->setGeometry(339, 0, 250, 45);
+    connect(addButton("imgAdd", "add.svg", QStringLiteral("添加歌曲"), {6, 22, 20, 20}, Picture2),
+            &QAbstractButton::clicked, this, &FrmPlayer::imgAdd_Click);
+    addButton("imgDelete", "delete.svg", QStringLiteral("删除歌曲"), {30, 22, 20, 20}, Picture2);
+    addButton("imgClear", "clear.svg", QStringLiteral("清空列表"), {54, 22, 20, 20}, Picture2);
+    addButton("imglistPre", "listup.svg", QStringLiteral("上一曲"), {78, 22, 20, 20}, Picture2);
+    addButton("imglistNext", "listdown.svg", QStringLiteral("下一曲"), {102, 22, 20, 20}, Picture2);
+    addButton("imgLstsave", "lstsave.svg", QStringLiteral("保存播放列表"), {126, 22, 20, 20}, Picture2);
+    addButton("imgLstopen", "lstopen.svg", QStringLiteral("打开播放列表"), {150, 22, 20, 20}, Picture2);
+    addButton("Image2", "update.svg", QStringLiteral("检查更新"), {190, 3, 16, 16}, Picture2);
+    connect(addButton("imgMin", "min.svg", QStringLiteral("最小化"), {212, 3, 16, 16}, Picture2),
+            &QAbstractButton::clicked, this, &FrmPlayer::imgMin_Click);
+    connect(addButton("imgClose", "close.svg", QStringLiteral("关闭"), {232, 3, 16, 16}, Picture2),
+            &QAbstractButton::clicked, this, &FrmPlayer::imgClose_Click);
+    connect(findChild<ImageButton *>(QStringLiteral("imgOpen")), &QAbstractButton::clicked, this,
+            &FrmPlayer::imgOpen_Click);
+
+    listName = new QListWidget(this);
+    listName->setObjectName(QStringLiteral("listName"));
+    listName->setGeometry(339, 45, 250, 111);
+    listName->setSelectionMode(QAbstractItemView::SingleSelection);
+    listName->setUniformItemSizes(true);
+    listName->setFrameShape(QFrame::NoFrame);
+    listName->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QPalette palette = listName->palette();
+    palette.setColor(QPalette::Base, Qt::black);
+    palette.setColor(QPalette::Text, kListText);
+    listName->setPalette(palette);
+    listName->installEventFilter(this);
+    listName->viewport()->installEventFilter(this);
+
+    listUrl = new QListWidget(this);
+    listUrl->setObjectName(QStringLiteral("listUrl"));
+    listUrl->setUniformItemSizes(true);
+    listUrl->hide();
+}
+
+void FrmPlayer::buildMenu()
+{
+    menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("菜单"));
+    const QStringList items = {QStringLiteral("打开播放列表"), QStringLiteral("保存播放列表"), QStringLiteral("分隔1"),
+                               QStringLiteral("添加歌曲"),     QStringLiteral("删除歌曲"),     QStringLiteral("清空列表"),
+                               QStringLiteral("分隔2"),        QStringLiteral("上一曲"),       QStringLiteral("下一曲"),
+                               QStringLiteral("分隔3"),        QStringLiteral("窗体置顶"),     QStringLiteral("检查更新"),
+                               QStringLiteral("官方网站"),     QStringLiteral("分隔4"),        QStringLiteral("退出")};
+    for (const QString &item : items) {
+        const bool separator = item.startsWith(QStringLiteral("分隔"));
+        QAction *action = menu->addAction(separator ? QStringLiteral("-") : item);
+        action->setObjectName(item);
+        action->setSeparator(separator);
+    }
+    connect(menu->findChild<QAction *>(QStringLiteral("添加歌曲")), &QAction::triggered, this,
+            &FrmPlayer::imgAdd_Click);
+    connect(menu->findChild<QAction *>(QStringLiteral("退出")), &QAction::triggered, this,
+            &FrmPlayer::imgClose_Click);
+}
+
+bool FrmPlayer::load()
+{
+    if (!writeHelpDocuments()) {
+        failStartUp();
+        return false;
+    }
+    Skin::attach(m_services.programFolder);
+
+    // The volume bar as it stands for the start volume of 50.
+    imgSound->setGeometry(272, imgSound->y(), 35, imgSound->height());
+
+    m_commonDialog1.flags = FileDialogSettings::kExplorer | FileDialogSettings::kAllowMultiSelect;
+    m_commonDialog2.flags = FileDialogSettings::kCreatePrompt | FileDialogSettings::kOverwritePrompt;
+
+    m_state.playMode = 2;
+    m_state.stoppedByUser = false;
+    m_state.endPhase = 1;
+    listName->setCurrentRow(-1);
+
+    // At the top of the screen, centred across it.
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + area.width() / 2 - width() / 2, area.y());
+    }
+    show();
+    m_presence = WindowPresence::announce(kCaption);
+
+    timerDisplay->start();
+    timerTotle->start();
+    return true;
+}
+
+bool FrmPlayer::writeHelpDocuments()
+{
+    const QDir folder(m_services.programFolder);
+    return writeDocument(folder, QStringLiteral("License.txt"), true)
+           && writeDocument(folder, QStringLiteral("ReadMe.txt"), false)
+           && writeDocument(folder, QStringLiteral("WhatsNew.txt"), false)
+           && writeDocument(folder, QStringLiteral("广告合作及其协议.txt"), true);
+}
+
+void FrmPlayer::failStartUp()
+{
+    const int answer = m_services.prompts->message(this, QStringLiteral("提示"),
+                                                   QStringLiteral("您的软件已经损坏，是否去官网下载最新版本"),
+                                                   Prompts::YesNo, Prompts::Critical);
+    if (answer == Prompts::AnswerYes)
+        m_services.shell->openWebsite(m_services.noticeUrl);
+}
+
+void FrmPlayer::AddFiles()
+{
+    const bool several = m_commonDialog1.flags & FileDialogSettings::kAllowMultiSelect;
+    QStringList chosen;
+    if (several) {
+        chosen = m_services.prompts->openFiles(this, m_commonDialog1.title, m_commonDialog1.qtFilter(),
+                                               m_commonDialog1.initialFolder);
+    } else {
+        const QString one = m_services.prompts->openFile(this, m_commonDialog1.title, m_commonDialog1.qtFilter());
+        if (!one.isEmpty())
+            chosen.append(one);
+    }
+    if (chosen.isEmpty())
+        return;
+
+    // One file whose name ends in lower-case "m3u" is a playlist: its entries are added.
+    if (chosen.size() == 1 && QFileInfo(chosen.constFirst()).fileName().endsWith(QLatin1String("m3u"))) {
+        QStringList paths;
+        if (Playlist::readFile(chosen.constFirst(), &paths))
+            m_playlist.append(paths);
+    } else {
+        m_playlist.append(chosen);
+    }
+    m_playlist.refreshCount();
+}
+
+void FrmPlayer::imgAdd_Click()
+{
+    AddFiles();
+    m_playlist.refreshCount();
+}
+
+void FrmPlayer::imgOpen_Click()
+{
+    AddFiles();
+}
+
+void FrmPlayer::imgMin_Click()
+{
+    showMinimized();
+}
+
+void FrmPlayer::imgClose_Click()
+{
+    close();
+    QCoreApplication::quit();
+}
+
+void FrmPlayer::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (m_body.isNull())
+        m_body = renderPicture("body.svg", {339, 158}, devicePixelRatioF());
+    painter.drawPixmap(0, 0, m_body);
+}
+
+// The window has no frame: dragging its bare background moves it.
+void FrmPlayer::mousePressEvent(QMouseEvent *event)
+{
+    m_grab = event->position().toPoint();
+}
+
+void FrmPlayer::mouseMoveEvent(QMouseEvent *event)
+{
+    if (event->buttons() == Qt::LeftButton)
+        move(event->globalPosition().toPoint() - m_grab);
+}
+
+bool FrmPlayer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == listName->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::RightButton) {
+            menu->popup(mouse->globalPosition().toPoint());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

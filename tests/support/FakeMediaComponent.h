@@ -1,0 +1,57 @@
+#pragma once
+
+#include "MediaComponent.h"
+
+#include <QStringList>
+
+// A media component under the test's control: it records every call, and the
+// test decides when the state changes (setState emits statusChange).
+class FakeMediaComponent : public MediaComponent
+{
+    Q_OBJECT
+public:
+    using MediaComponent::MediaComponent;
+
+    // Scripting.
+    void setState(int state);
+    void setMedia(const QString &name, double duration);
+    void setPosition(double seconds) { m_position = seconds; }
+    void refuseRates(bool refuse) { m_refuseRates = refuse; }
+
+    // What the player did; each call appends its name ("setUrl:<path>", "play", ...).
+    QStringList calls;
+    QStringList urls;
+
+    void setUrl(const QString &path) override;
+    QString url() const override { return m_url; }
+    int playState() const override { return m_state; }
+    void play() override;
+    void pause() override;
+    void stop() override;
+    double currentPosition() const override { return m_position; }
+    void setCurrentPosition(double seconds) override;
+    QString currentPositionString() const override { return timeText(m_position); }
+    QString currentMediaName() const override { return m_name; }
+    double duration() const override { return m_duration; }
+    QString durationString() const override { return timeText(m_duration); }
+    int volume() const override { return m_volume; }
+    void setVolume(int volume) override;
+    bool mute() const override { return m_mute; }
+    void setMute(bool on) override;
+    double rate() const override { return m_rate; }
+    bool setRate(double rate) override;
+    int balance() const override { return m_balance; }
+    void setBalance(int balance) override;
+
+private:
+    QString m_url;
+    int m_state = Undefined;
+    QString m_name;
+    double m_duration = 0;
+    double m_position = 0;
+    int m_volume = 50;
+    bool m_mute = false;
+    double m_rate = 1.0;
+    int m_balance = 0;
+    bool m_refuseRates = false;
+};

@@ -1,0 +1,71 @@
+#include "Mp3Fixture.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+namespace {
+
+constexpr int kToolTimeoutMs = 30000;
+
+bool runTool(const QString &program, const QStringList &arguments)
+{
+    const QString executable = QStandardPaths::findExecutable(program);
+    if (executable.isEmpty()) {
+        qWarning("Mp3Fixture: %s is not installed", qPrintable(program));
+        return false;
+    }
+    QProcess process;
+    // lame reads --tt in the locale's charset; under "C" a Chinese title is lost.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(executable, arguments);
+    if (!process.waitForFinished(kToolTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        qWarning("Mp3Fixture: %s did not finish", qPrintable(program));
+        return false;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        qWarning("Mp3Fixture: %s failed: %s", qPrintable(program), process.readAll().constData());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+namespace Mp3Fixture {
+
+bool make(const QString &path, double seconds, const QString &title)
+{
+    QTemporaryFile wav(QDir::tempPath() + QStringLiteral("/mp3fixture-XXXXXX.wav"));
+    if (!wav.open())
+        return false;
+    wav.close(); // sox writes it by name
+
+    // A 440 Hz stereo tone, CD format.
+    QStringList soxArgs = QStringLiteral("-n -r 44100 -c 2 -b 16").split(QLatin1Char(' '));
+    soxArgs << wav.fileName() << QStringLiteral("synth") << QString::number(seconds) << QStringLiteral("sine")
+            << QStringLiteral("440");
+    if (!runTool(QStringLiteral("sox"), soxArgs))
+        return false;
+
+    QStringList lameArgs = QStringLiteral("--quiet -b 128").split(QLatin1Char(' '));
+    if (!title.isEmpty()) {
+        // ID3v2 only: lame's ID3v1 cannot hold a Chinese title and would add a mangled copy.
+        lameArgs << QStringLiteral("--tt") << title << QStringLiteral("--add-id3v2")
+                 << QStringLiteral("--id3v2-only");
+    }
+    lameArgs << wav.fileName() << path;
+    if (!runTool(QStringLiteral("lame"), lameArgs))
+        return false;
+    return QFileInfo(path).size() > 0;
+}
+
+} // namespace Mp3Fixture

@@ -1,0 +1,53 @@
+#include "PlayerFixture.h"
+
+#include <QLabel>
+#include <QListWidget>
+
+PlayerFixture::PlayerFixture(const QString &programFolder)
+{
+    services.media = &media;
+    services.prompts = &prompts;
+    services.shell = &shell;
+    services.connectivity = &connectivity;
+    services.programFolder = programFolder.isEmpty() ? dir.path() : programFolder;
+    services.noticeUrl = QStringLiteral("http://127.0.0.1:9/notice.html");
+    window = std::make_unique<FrmPlayer>(services);
+}
+
+bool PlayerFixture::load()
+{
+    return window->load();
+}
+
+QListWidget *PlayerFixture::listName() const
+{
+    return window->findChild<QListWidget *>(QStringLiteral("listName"));
+}
+
+QListWidget *PlayerFixture::listUrl() const
+{
+    return window->findChild<QListWidget *>(QStringLiteral("listUrl"));
+}
+
+QLabel *PlayerFixture::label(const char *name) const
+{
+    return window->findChild<QLabel *>(QLatin1String(name));
+}
+
+static QStringList textsOf(const QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts.append(list->item(i)->text());
+    return texts;
+}
+
+QStringList PlayerFixture::names() const
+{
+    return textsOf(listName());
+}
+
+QStringList PlayerFixture::urls() const
+{
+    return textsOf(listUrl());
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Connectivity.h"
+#include "FakeMediaComponent.h"
+#include "FakeShell.h"
+#include "FrmPlayer.h"
+#include "ScriptedPrompts.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+class QLabel;
+class QListWidget;
+
+class FakeConnectivity : public Connectivity
+{
+public:
+    bool isConnected(const QString &) override { return connected; }
+    bool connected = false;
+};
+
+// A main window on fakes, in a program folder of its own.
+struct PlayerFixture
+{
+    // programFolder empty: a fresh temporary folder.
+    explicit PlayerFixture(const QString &programFolder = QString());
+
+    // Builds the window and runs its load; returns what load returned.
+    bool load();
+
+    QListWidget *listName() const;
+    QListWidget *listUrl() const;
+    QLabel *label(const char *name) const;
+    QStringList names() const;
+    QStringList urls() const;
+
+    QTemporaryDir dir;
+    FakeMediaComponent media;
+    ScriptedPrompts prompts;
+    FakeShell shell;
+    FakeConnectivity connectivity;
+    PlayerServices services;
+    std::unique_ptr<FrmPlayer> window;
+};
