@@ -146,7 +146,19 @@ GstElement *GstMediaComponent::Private::buildAudioSink()
     if (factory.isEmpty())
         factory = QString::fromLatin1(kDefaultSink);
 
-    GstElement *sink = gst_element_factory_make(factory.toUtf8().constData(), nullptr);
+    // A description such as "alsasink device=null" or "wavenc ! filesink location=x.wav"
+    // is built as a bin; a plain name is one element.
+    GstElement *sink = nullptr;
+    if (factory.contains(QLatin1Char(' ')) || factory.contains(QLatin1Char('!'))) {
+        GError *error = nullptr;
+        sink = gst_parse_bin_from_description(factory.toUtf8().constData(), TRUE, &error);
+        if (error) {
+            qWarning("GstMediaComponent: audio sink \"%s\": %s", qPrintable(factory), error->message);
+            g_clear_error(&error);
+        }
+    } else {
+        sink = gst_element_factory_make(factory.toUtf8().constData(), nullptr);
+    }
     if (!sink && factory != QLatin1String(kDefaultSink)) {
         qWarning("GstMediaComponent: no audio sink \"%s\", using %s", qPrintable(factory), kDefaultSink);
         factory = QString::fromLatin1(kDefaultSink);

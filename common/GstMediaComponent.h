@@ -13,7 +13,8 @@ class GstMediaComponent : public MediaComponent
     Q_OBJECT
 public:
     // sinkFactory names the audio sink element: "autoaudiosink" for the desktop,
-    // "fakesink" (run with sync=true) for tests. An empty name takes the
+    // "fakesink" (run with sync=true) for tests; a description with blanks or
+    // "!" ("alsasink device=null") is built as a bin. An empty name takes the
     // environment variable TAMSEL_AUDIO_SINK, else "autoaudiosink".
     explicit GstMediaComponent(const QString &sinkFactory = QString(), QObject *parent = nullptr);
     ~GstMediaComponent() override;
@@ -45,8 +46,7 @@ public:
     int balance() const override;
     void setBalance(int balance) override;
 
-    // True when the last end of media was an error (missing file, not audio).
-    bool lastEndWasError() const;
+    bool lastEndWasError() const override;
 
     // Slowest and fastest rates the engine accepts.
     static constexpr double kMinRate = 0.05;

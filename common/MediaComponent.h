@@ -54,6 +54,9 @@ public:
     virtual int balance() const = 0;
     virtual void setBalance(int balance) = 0;
 
+    // True when the last end of media was an error (missing file, not audio).
+    virtual bool lastEndWasError() const { return false; }
+
     // "00:00" style text of a number of seconds, the form used for both
     // position and duration texts.
     static QString timeText(double seconds);

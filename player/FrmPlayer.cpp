@@ -4,6 +4,7 @@
 #include "LineControl.h"
 #include "SeekBar.h"
 
+#include "AtomicFile.h"
 #include "MediaComponent.h"
 #include "Prompts.h"
 #include "Shell.h"
@@ -19,7 +20,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTimer>
@@ -76,11 +76,7 @@ bool writeDocument(const QDir &folder, const QString &name, bool onlyWhenMissing
     QFile resource(QStringLiteral(":/docs/") + name);
     if (!resource.open(QIODevice::ReadOnly))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(resource.readAll());
-    return file.commit();
+    return AtomicFile::write(path, resource.readAll());
 }
 
 } // namespace
@@ -108,6 +104,7 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
     buildPlaylistPanel();
     buildMenu();
     m_playlist = PlaylistPair(listName, listUrl, lblTotlenum);
+    connectHandlers();
 }
 
 FrmPlayer::~FrmPlayer() = default;
@@ -201,8 +198,7 @@ void FrmPlayer::buildPlaylistPanel()
     Picture2 = new HeaderStrip(this);
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->setGeometry(339, 0, 250, 45);
-    connect(addButton("imgAdd", "add.svg", QStringLiteral("添加歌曲"), {6, 22, 20, 20}, Picture2),
-            &QAbstractButton::clicked, this, &FrmPlayer::imgAdd_Click);
+    addButton("imgAdd", "add.svg", QStringLiteral("添加歌曲"), {6, 22, 20, 20}, Picture2);
     addButton("imgDelete", "delete.svg", QStringLiteral("删除歌曲"), {30, 22, 20, 20}, Picture2);
     addButton("imgClear", "clear.svg", QStringLiteral("清空列表"), {54, 22, 20, 20}, Picture2);
     addButton("imglistPre", "listup.svg", QStringLiteral("上一曲"), {78, 22, 20, 20}, Picture2);
@@ -210,12 +206,8 @@ void FrmPlayer::buildPlaylistPanel()
     addButton("imgLstsave", "lstsave.svg", QStringLiteral("保存播放列表"), {126, 22, 20, 20}, Picture2);
     addButton("imgLstopen", "lstopen.svg", QStringLiteral("打开播放列表"), {150, 22, 20, 20}, Picture2);
     addButton("Image2", "update.svg", QStringLiteral("检查更新"), {190, 3, 16, 16}, Picture2);
-    connect(addButton("imgMin", "min.svg", QStringLiteral("最小化"), {212, 3, 16, 16}, Picture2),
-            &QAbstractButton::clicked, this, &FrmPlayer::imgMin_Click);
-    connect(addButton("imgClose", "close.svg", QStringLiteral("关闭"), {232, 3, 16, 16}, Picture2),
-            &QAbstractButton::clicked, this, &FrmPlayer::imgClose_Click);
-    connect(findChild<ImageButton *>(QStringLiteral("imgOpen")), &QAbstractButton::clicked, this,
-            &FrmPlayer::imgOpen_Click);
+    addButton("imgMin", "min.svg", QStringLiteral("最小化"), {212, 3, 16, 16}, Picture2);
+    addButton("imgClose", "close.svg", QStringLiteral("关闭"), {232, 3, 16, 16}, Picture2);
 
     listName = new QListWidget(this);
     listName->setObjectName(QStringLiteral("listName"));
@@ -252,10 +244,45 @@ void FrmPlayer::buildMenu()
         action->setObjectName(item);
         action->setSeparator(separator);
     }
-    connect(menu->findChild<QAction *>(QStringLiteral("添加歌曲")), &QAction::triggered, this,
-            &FrmPlayer::imgAdd_Click);
-    connect(menu->findChild<QAction *>(QStringLiteral("退出")), &QAction::triggered, this,
-            &FrmPlayer::imgClose_Click);
+}
+
+void FrmPlayer::connectHandlers()
+{
+    using Handler = void (FrmPlayer::*)();
+    const QList<QPair<const char *, Handler>> buttons = {
+        {"imgPlay", &FrmPlayer::imgPlay_Click},           {"imgPause", &FrmPlayer::imgPause_Click},
+        {"imgStop", &FrmPlayer::imgStop_Click},           {"imgPrev", &FrmPlayer::imgPrev_Click},
+        {"imgNext", &FrmPlayer::imgNext_Click},           {"imgStepback", &FrmPlayer::imgStepback_Click},
+        {"imgStepfront", &FrmPlayer::imgStepfront_Click}, {"imgLoop", &FrmPlayer::imgLoop_Click},
+        {"imgOpen", &FrmPlayer::imgOpen_Click},           {"imgAdd", &FrmPlayer::imgAdd_Click},
+        {"imgDelete", &FrmPlayer::imgDelete_Click},       {"imgClear", &FrmPlayer::imgClear_Click},
+        {"imglistPre", &FrmPlayer::imglistPre_Click},     {"imglistNext", &FrmPlayer::imglistNext_Click},
+        {"imgLstsave", &FrmPlayer::imgLstsave_Click},     {"imgLstopen", &FrmPlayer::imgLstopen_Click},
+        {"imgSoundup", &FrmPlayer::imgSoundup_Click},     {"imgSounddown", &FrmPlayer::imgSounddown_Click},
+        {"imgMute1", &FrmPlayer::imgMute1_Click},         {"imgSpeedup", &FrmPlayer::imgSpeedup_Click},
+        {"imgSpeeddown", &FrmPlayer::imgSpeeddown_Click}, {"imgSpeed0", &FrmPlayer::imgSpeed0_Click},
+        {"imgMin", &FrmPlayer::imgMin_Click},             {"imgClose", &FrmPlayer::imgClose_Click},
+    };
+    for (const auto &[name, handler] : buttons)
+        connect(findChild<ImageButton *>(QLatin1String(name)), &QAbstractButton::clicked, this, handler);
+
+    // Each menu item only runs the handler of its button.
+    const QList<QPair<const char *, Handler>> items = {
+        {"打开播放列表", &FrmPlayer::imgLstopen_Click}, {"保存播放列表", &FrmPlayer::imgLstsave_Click},
+        {"添加歌曲", &FrmPlayer::imgAdd_Click},         {"删除歌曲", &FrmPlayer::imgDelete_Click},
+        {"清空列表", &FrmPlayer::imgClear_Click},       {"上一曲", &FrmPlayer::imglistPre_Click},
+        {"下一曲", &FrmPlayer::imglistNext_Click},      {"退出", &FrmPlayer::imgClose_Click},
+    };
+    for (const auto &[name, handler] : items)
+        connect(menu->findChild<QAction *>(QString::fromUtf8(name)), &QAction::triggered, this, handler);
+
+    connect(listName, &QListWidget::itemDoubleClicked, this, &FrmPlayer::listName_DblClick);
+    connect(Picture1, &SeekBar::mouseDown, this, &FrmPlayer::Picture1_MouseDown);
+    connect(timerDisplay, &QTimer::timeout, this, &FrmPlayer::timerDisplay_Timer);
+    connect(timerTotle, &QTimer::timeout, this, &FrmPlayer::timerTotle_Timer);
+    if (m_services.media)
+        connect(m_services.media, &MediaComponent::statusChange, this, &FrmPlayer::wmp_StatusChange);
+    lblCsc->installEventFilter(this);
 }
 
 bool FrmPlayer::load()
@@ -320,18 +347,31 @@ void FrmPlayer::AddFiles()
         if (!one.isEmpty())
             chosen.append(one);
     }
-    if (chosen.isEmpty())
-        return;
+    if (!chosen.isEmpty())
+        addChosenFiles(chosen);
+}
 
+int FrmPlayer::addChosenFiles(const QStringList &chosen)
+{
+    int added = 0;
     // One file whose name ends in lower-case "m3u" is a playlist: its entries are added.
     if (chosen.size() == 1 && QFileInfo(chosen.constFirst()).fileName().endsWith(QLatin1String("m3u"))) {
         QStringList paths;
         if (Playlist::readFile(chosen.constFirst(), &paths))
-            m_playlist.append(paths);
+            added = m_playlist.append(paths);
     } else {
-        m_playlist.append(chosen);
+        added = m_playlist.append(chosen);
     }
     m_playlist.refreshCount();
+    return added;
+}
+
+void FrmPlayer::goTo(int index)
+{
+    if (index < 0 || index >= m_playlist.count())
+        return;
+    listName->setCurrentRow(index);
+    listName_DblClick();
 }
 
 void FrmPlayer::imgAdd_Click()
@@ -383,6 +423,17 @@ bool FrmPlayer::eventFilter(QObject *watched, QEvent *event)
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::RightButton) {
             menu->popup(mouse->globalPosition().toPoint());
+            return true;
+        }
+    } else if (watched == listName && event->type() == QEvent::KeyPress) {
+        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
+            delete_Item();
+            return true;
+        }
+    } else if (watched == lblCsc && event->type() == QEvent::MouseButtonRelease) {
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton
+            && lblCsc->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint())) {
+            lblCsc_Click();
             return true;
         }
     }

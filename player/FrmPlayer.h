@@ -46,12 +46,61 @@ public:
 
     // Lets the user choose audio files or one playlist file and appends them.
     void AddFiles();
+    // Appends files as if chosen in the add dialog: one file named "*.m3u"
+    // adds the playlist's entries. Returns how many entries were added.
+    int addChosenFiles(const QStringList &chosen);
+    // Selects the entry and starts it as a double-click on it would.
+    void goTo(int index);
+
+    // The entry whose path the media component holds, -1 for none. Playlist
+    // edits keep it pointing at the same entry.
+    int playingEntry() const { return m_playingEntry; }
+
+signals:
+    // The play mode changed (the mode button or a remote control).
+    void playModeChanged();
 
 public slots:
+    // Transport, also driven by the mini window and remote controls.
+    void imgPlay_Click();
+    void imgPause_Click();
+    void imgStop_Click();
+    void imgPrev_Click();
+    void imgNext_Click();
+    void imgStepback_Click();
+    void imgStepfront_Click();
+    void imgLoop_Click();
+
+    // Playlist editing.
+    void delete_Item();
     void imgAdd_Click();
     void imgOpen_Click();
+    void imgDelete_Click();
+    void imgClear_Click();
+    void imglistNext_Click();
+    void imglistPre_Click();
+    void imgLstsave_Click();
+    void imgLstopen_Click();
+
+    // Volume, mute, speed and channel.
+    void imgSoundup_Click();
+    void imgSounddown_Click();
+    void imgMute1_Click();
+    void imgSpeedup_Click();
+    void imgSpeeddown_Click();
+    void imgSpeed0_Click();
+    void lblCsc_Click();
+
     void imgMin_Click();
     void imgClose_Click();
+
+private slots:
+    void listName_DblClick();
+    // The end-of-track handler: runs on every status change of the media component.
+    void wmp_StatusChange();
+    void timerDisplay_Timer();
+    void timerTotle_Timer();
+    void Picture1_MouseDown(Qt::MouseButton button, double xTwips);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -67,6 +116,18 @@ private:
                            QWidget *parent = nullptr);
     QLabel *addLabel(const char *name, const QString &text, const QRect &geometry, const QColor &colour);
     bool writeHelpDocuments();
+    void connectHandlers();
+
+    // Playback helpers.
+    void playEntry(int index);
+    void resetDisplay(const QString &status);
+    void setLoopCaption();
+
+    // Playlist editing helpers (FrmPlayerPlaylist.cpp).
+    void warn(const QString &title, const QString &text);
+    // Exchanges two neighbouring entries and selects the moved one at its new place.
+    void moveEntry(int from, int to);
+    // End of playlist editing helpers.
     void failStartUp();
 
     PlayerServices m_services;
@@ -98,6 +159,20 @@ private:
     QMenu *menu = nullptr;
 
     PlaylistPair m_playlist;
+    int m_playingEntry = -1;
+    // Ends in a row that were errors, so a list of broken files stops after one pass.
+    int m_failedEnds = 0;
+
+    // Sound settings of this window (FrmPlayerSound.cpp).
+    bool muteOn = false;
+    int speedStep = 0;
+    int channelMode = 0;
+    // End of sound settings.
+
+    // Playlist editing state (FrmPlayerPlaylist.cpp).
+    QString movedName;
+    // End of playlist editing state.
+
     QPixmap m_body;
     QPoint m_grab;
     std::unique_ptr<WindowPresence::Registration> m_presence;

@@ -1,11 +1,14 @@
 #include "Playlist.h"
 
+#include "AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 namespace Playlist {
 
@@ -55,12 +58,35 @@ bool readFile(const QString &fileName, QStringList *paths)
             ++end;
         const QString line = text.mid(start, end - start);
         // CR LF counts as one line end.
-        start = end + ((end + 1 < length && text[end] == QLatin1Char('\r') && text[end + 1] == QLatin1Char('\n')) ? 2 : 1);
+        start =
+            end + ((end + 1 < length && text[end] == QLatin1Char('\r') && text[end + 1] == QLatin1Char('\n'))
+                       ? 2
+                       : 1);
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         paths->append(hasSeparator(line) ? line : folder.filePath(line));
     }
     return true;
+}
+
+QByteArray encode(const QStringList &paths)
+{
+    QString text;
+    qsizetype length = 0;
+    for (const QString &path : paths)
+        length += path.size() + 2;
+    text.reserve(length);
+    for (const QString &path : paths) {
+        text += path;
+        text += QLatin1String("\r\n");
+    }
+    QStringEncoder encoder(QStringConverter::System);
+    return encoder.encode(text);
+}
+
+bool writeFile(const QString &fileName, const QStringList &paths)
+{
+    return AtomicFile::write(fileName, encode(paths));
 }
 
 } // namespace Playlist
@@ -87,6 +113,16 @@ QString PlaylistPair::urlAt(int index) const
     return item ? item->text() : QString();
 }
 
+QStringList PlaylistPair::urls() const
+{
+    QStringList paths;
+    const int n = count();
+    paths.reserve(n);
+    for (int i = 0; i < n; ++i)
+        paths.append(m_urls->item(i)->text());
+    return paths;
+}
+
 int PlaylistPair::append(const QStringList &paths)
 {
     const int room = Playlist::kMaxEntries - count();
@@ -100,6 +136,31 @@ int PlaylistPair::append(const QStringList &paths)
     m_names->addItems(names);
     m_urls->addItems(taken);
     return int(taken.size());
+}
+
+void PlaylistPair::removeAt(int index)
+{
+    delete m_names->takeItem(index);
+    delete m_urls->takeItem(index);
+}
+
+void PlaylistPair::swap(int first, int second)
+{
+    // Exchanging the texts leaves both models' rows in place, so a long list
+    // is not laid out again.
+    for (QListWidget *list : {m_names, m_urls}) {
+        QListWidgetItem *a = list->item(first);
+        QListWidgetItem *b = list->item(second);
+        const QString text = a->text();
+        a->setText(b->text());
+        b->setText(text);
+    }
+}
+
+void PlaylistPair::clear()
+{
+    m_names->clear();
+    m_urls->clear();
 }
 
 void PlaylistPair::refreshCount()

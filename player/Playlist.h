@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,15 @@ QString displayNameOf(const QString &path);
 // UTF-8 is read as GB18030. Returns false when the file cannot be read.
 bool readFile(const QString &fileName, QStringList *paths);
 
+// The bytes of a playlist file: each path followed by CR LF, in the system's
+// encoding, with no byte-order mark and no header.
+QByteArray encode(const QStringList &paths);
+
+// Replaces fileName with the paths through a temporary file, so that a save
+// that fails at any point leaves the previous file as it was. Returns false
+// when nothing was saved.
+bool writeFile(const QString &fileName, const QStringList &paths);
+
 } // namespace Playlist
 
 // The visible names and the hidden paths, kept in step index for index, and
@@ -32,9 +42,15 @@ public:
     int count() const;
     QString nameAt(int index) const;
     QString urlAt(int index) const;
+    QStringList urls() const;
 
     // Appends as many of paths as the list can still take; returns how many.
     int append(const QStringList &paths);
+
+    // Both lists change together; indexes must be valid.
+    void removeAt(int index);
+    void swap(int first, int second);
+    void clear();
 
     void refreshCount();
 

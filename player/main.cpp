@@ -3,11 +3,13 @@
 #include "AppInfo.h"
 #include "Connectivity.h"
 #include "GstMediaComponent.h"
+#include "Mpris.h"
 #include "Prompts.h"
 #include "Shell.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -30,5 +32,8 @@ int main(int argc, char *argv[])
     FrmPlayer frmPlayer(services);
     if (!frmPlayer.load())
         return 1;
+    // Remote control joins once the window is up, so it costs the start nothing.
+    auto *mpris = new MprisService(&frmPlayer);
+    QTimer::singleShot(0, mpris, [mpris] { mpris->registerOn(); });
     return app.exec();
 }

@@ -17,6 +17,8 @@ public:
     void setMedia(const QString &name, double duration);
     void setPosition(double seconds) { m_position = seconds; }
     void refuseRates(bool refuse) { m_refuseRates = refuse; }
+    // The next end reported is an error (or not).
+    void setEndIsError(bool error) { m_endIsError = error; }
 
     // What the player did; each call appends its name ("setUrl:<path>", "play", ...).
     QStringList calls;
@@ -41,6 +43,7 @@ public:
     double rate() const override { return m_rate; }
     bool setRate(double rate) override;
     int balance() const override { return m_balance; }
+    bool lastEndWasError() const override { return m_endIsError; }
     void setBalance(int balance) override;
 
 private:
@@ -54,4 +57,5 @@ private:
     double m_rate = 1.0;
     int m_balance = 0;
     bool m_refuseRates = false;
+    bool m_endIsError = false;
 };

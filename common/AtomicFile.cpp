@@ -1,0 +1,23 @@
+#include "AtomicFile.h"
+
+#include <QSaveFile>
+
+namespace AtomicFile {
+
+bool write(const QString &path, const QByteArray &bytes)
+{
+    // No direct-write fallback: where no temporary file can be made, failing
+    // is better than overwriting in place.
+    QSaveFile file(path);
+    // Unbuffered: commit() flushes a buffer without looking at the result, and
+    // would put a cut-off file in place of the old one when the disk is full.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting(); // the temporary file goes with the object
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace AtomicFile

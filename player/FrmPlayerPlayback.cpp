@@ -1,0 +1,275 @@
+// The main window's transport, end-of-track handling and time display.
+#include "FrmPlayer.h"
+
+#include "LineControl.h"
+#include "MediaComponent.h"
+#include "Prompts.h"
+#include "SeekBar.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+const QString kResetTime = QStringLiteral("00:00:00");
+const QString kStopped = QStringLiteral("已停止");
+const QString kPaused = QStringLiteral("已暂停");
+
+const QString kModeCaptions[] = {QStringLiteral("随机循环"), QStringLiteral("单曲循环"), QStringLiteral("全部循环"),
+                                 QStringLiteral("顺序循环")};
+
+// Seconds as a 16-bit whole number, rounded half to even; false when out of range.
+bool toWholeSeconds(double seconds, int *whole)
+{
+    if (!std::isfinite(seconds))
+        return false;
+    const double rounded = std::nearbyint(seconds); // the default rounding mode is half to even
+    if (rounded < -32768 || rounded > 32767)
+        return false;
+    *whole = int(rounded);
+    return true;
+}
+
+} // namespace
+
+void FrmPlayer::playEntry(int index)
+{
+    m_playingEntry = index;
+    m_services.media->setUrl(m_playlist.urlAt(index));
+}
+
+// Playback has stopped: no entry is playing any more.
+void FrmPlayer::resetDisplay(const QString &status)
+{
+    m_playingEntry = -1;
+    lblTotletime->setText(kResetTime);
+    lblTime->setText(kResetTime);
+    lineFront->setX2(lineFront->x1());
+    lblCurrent->setText(status);
+}
+
+void FrmPlayer::setLoopCaption()
+{
+    if (m_state.playMode >= 0 && m_state.playMode <= 3)
+        lblLoop->setText(kModeCaptions[m_state.playMode]);
+}
+
+void FrmPlayer::imgPlay_Click()
+{
+    if (m_state.isPaused) {
+        m_services.media->play();
+        timerDisplay->start();
+        timerTotle->start();
+        m_state.isPaused = false;
+    } else if (m_playlist.count() > 0) {
+        const int selection = listName->currentRow();
+        if (selection < 0) {
+            // The first entry plays; the list keeps showing no selection.
+            playEntry(0);
+            timerTotle->start();
+            timerDisplay->start();
+        } else {
+            playEntry(selection);
+        }
+    } else {
+        m_state.msgAnswer = qint16(m_services.prompts->message(this, QStringLiteral("播放错误:"),
+                                                               QStringLiteral("播放列表为空，请添加曲目！"),
+                                                               Prompts::OkCancel, Prompts::Warning));
+        if (m_state.msgAnswer == Prompts::AnswerOk)
+            AddFiles();
+    }
+    m_state.stoppedByUser = false;
+}
+
+void FrmPlayer::imgPause_Click()
+{
+    if (!m_state.isPaused) {
+        m_services.media->pause();
+        lblCurrent->setText(kPaused);
+        timerDisplay->stop();
+        timerTotle->stop();
+        m_state.isPaused = true;
+    } else {
+        m_services.media->play();
+        timerTotle->start();
+        timerDisplay->start();
+        m_state.isPaused = false;
+    }
+}
+
+void FrmPlayer::imgStop_Click()
+{
+    // Before the stop itself, so that its notification does not advance.
+    m_state.stoppedByUser = true;
+    m_services.media->stop();
+    if (m_playlist.count() > 0)
+        listName->setCurrentRow(-1);
+    resetDisplay(kStopped);
+}
+
+void FrmPlayer::imgNext_Click()
+{
+    const int count = m_playlist.count();
+    if (count == 0) {
+        m_services.prompts->message(this, QStringLiteral("操作错误:"), QStringLiteral("播放列表空，请添加曲目！"),
+                                    Prompts::Ok, Prompts::Warning);
+        return;
+    }
+    const int selection = listName->currentRow();
+    if (selection == count - 1) {
+        m_services.prompts->message(this, QStringLiteral("播放错误:"), QStringLiteral("已是尾纪录！"), Prompts::Ok,
+                                    Prompts::Warning);
+        return;
+    }
+    listName->setCurrentRow(selection + 1);
+    playEntry(selection + 1);
+}
+
+void FrmPlayer::imgPrev_Click()
+{
+    const int count = m_playlist.count();
+    if (count == 0) {
+        m_services.prompts->message(this, QStringLiteral("操作错误:"), QStringLiteral("播放列表空，请添加曲目！"),
+                                    Prompts::Ok, Prompts::Warning);
+        return;
+    }
+    const int selection = listName->currentRow();
+    if (selection == 0) {
+        m_services.prompts->message(this, QStringLiteral("播放错误:"), QStringLiteral("已是首纪录！"), Prompts::Ok,
+                                    Prompts::Warning);
+        return;
+    }
+    // Nothing selected lies before the first entry: go to the first, as Next does.
+    const int target = selection < 0 ? 0 : selection - 1;
+    listName->setCurrentRow(target);
+    playEntry(target);
+}
+
+void FrmPlayer::listName_DblClick()
+{
+    const int selection = listName->currentRow();
+    if (selection < 0)
+        return; // no entry to play
+    playEntry(selection);
+    timerTotle->start();
+}
+
+// The step buttons' names are swapped against their pictures: "Stepback"
+// goes forward, "Stepfront" goes back. The component bounds the result.
+void FrmPlayer::imgStepback_Click()
+{
+    m_services.media->setCurrentPosition(m_services.media->currentPosition() + 10);
+}
+
+void FrmPlayer::imgStepfront_Click()
+{
+    m_services.media->setCurrentPosition(m_services.media->currentPosition() - 10);
+}
+
+void FrmPlayer::imgLoop_Click()
+{
+    if (m_state.playMode < 0 || m_state.playMode > 3)
+        return;
+    m_state.playMode = qint16((m_state.playMode + 1) % 4);
+    setLoopCaption();
+    emit playModeChanged();
+}
+
+void FrmPlayer::wmp_StatusChange()
+{
+    MediaComponent *media = m_services.media;
+    const int state = media->playState();
+    if (state == MediaComponent::Playing) {
+        lblTotletime->setText(media->durationString());
+        m_failedEnds = 0;
+    }
+    if (m_state.stoppedByUser)
+        return;
+    const int count = m_playlist.count();
+    if (state != MediaComponent::Stopped || count == 0)
+        return;
+
+    if (m_state.endPhase == 2) {
+        // The component has opened the entry chosen on the previous notification.
+        media->play();
+        m_state.endPhase = 1;
+        return;
+    }
+
+    // A list in which every entry fails stops after one pass instead of spinning.
+    if (media->lastEndWasError() && ++m_failedEnds >= count) {
+        m_failedEnds = 0;
+        media->stop();
+        listName->setCurrentRow(-1);
+        resetDisplay(kStopped);
+        return;
+    }
+
+    const int selection = listName->currentRow();
+    // With nothing selected (Play started the first entry) the track that
+    // ended is the place to go on from, so it is not played twice.
+    const int current = selection >= 0 ? selection : m_playingEntry;
+    int next = -1;
+    switch (m_state.playMode) {
+    case 0:
+        next = int(QRandomGenerator::global()->bounded(count));
+        break;
+    case 1:
+        next = current >= 0 && current < count ? current : 0;
+        break;
+    case 2:
+        next = current < count - 1 ? current + 1 : 0;
+        break;
+    case 3:
+        if (current >= count - 1) {
+            media->stop();
+            listName->setCurrentRow(-1);
+            resetDisplay(kStopped);
+            return;
+        }
+        next = current + 1;
+        break;
+    default:
+        return;
+    }
+    if (m_state.playMode != 1 || selection >= 0)
+        listName->setCurrentRow(next);
+    playEntry(next);
+    media->play();
+    m_state.endPhase = 2;
+}
+
+void FrmPlayer::timerDisplay_Timer()
+{
+    if (m_services.media->playState() == MediaComponent::Playing)
+        lblCurrent->setText(QStringLiteral("正在播放:") + m_services.media->currentMediaName());
+}
+
+void FrmPlayer::timerTotle_Timer()
+{
+    MediaComponent *media = m_services.media;
+    if (media->playState() != MediaComponent::Playing)
+        return;
+    lblTime->setText(media->currentPositionString());
+    int position = 0;
+    int length = 0;
+    if (toWholeSeconds(media->currentPosition(), &position) && toWholeSeconds(media->duration(), &length)
+        && length > 0) {
+        const double share = std::clamp(double(position) / length, 0.0, 1.0);
+        lineFront->setX2(lineFront->x1() + share * SeekBar::kFullScale);
+    } else {
+        // No length to measure against: the line stays at its start.
+        lineFront->setX2(lineFront->x1());
+    }
+}
+
+void FrmPlayer::Picture1_MouseDown(Qt::MouseButton, double xTwips)
+{
+    MediaComponent *media = m_services.media;
+    if (media->playState() == MediaComponent::Playing)
+        media->setCurrentPosition(xTwips * media->duration() / SeekBar::kFullScale);
+}

@@ -1,0 +1,139 @@
+// The main window's playlist editing: delete, clear, move, save and open.
+#include "FrmPlayer.h"
+
+#include "MediaComponent.h"
+#include "Prompts.h"
+
+#include <QListWidget>
+
+#include <algorithm>
+
+void FrmPlayer::warn(const QString &title, const QString &text)
+{
+    m_services.prompts->message(this, title, text, Prompts::Ok, Prompts::Warning);
+}
+
+void FrmPlayer::delete_Item()
+{
+    const int count = m_playlist.count();
+    const int selection = listName->currentRow();
+    if (count == 0) {
+        warn(QStringLiteral("删除错误:"), QStringLiteral("无可删除曲目！"));
+    } else if (selection < 0) {
+        warn(QStringLiteral("删除错误:"), QStringLiteral("请选中要删除的曲目！"));
+    } else {
+        m_state.msgAnswer = qint16(m_services.prompts->message(
+            this, QStringLiteral("提示:"), QStringLiteral("确定将此曲目从当前列表中删除？"),
+            Prompts::OkCancel, Prompts::Warning));
+        if (m_state.msgAnswer == Prompts::AnswerOk) {
+            m_playlist.removeAt(selection);
+            const int left = count - 1;
+            const bool wasPlaying = m_playingEntry == selection;
+            if (m_playingEntry > selection)
+                --m_playingEntry;
+
+            if (left == 0) {
+                m_playingEntry = -1;
+                m_services.media->stop();
+                imgStop_Click();
+            } else if (wasPlaying && selection < left) {
+                // The entry that took its place goes on playing, as Next would start it.
+                listName->setCurrentRow(selection);
+                playEntry(selection);
+            } else if (wasPlaying) {
+                // Nothing comes after the last entry: stop, as at the end of the list.
+                m_playingEntry = -1;
+                imgStop_Click();
+                listName->setCurrentRow(left - 1);
+            } else {
+                listName->setCurrentRow(std::min(selection, left - 1));
+            }
+        }
+    }
+    m_playlist.refreshCount();
+}
+
+void FrmPlayer::imgDelete_Click()
+{
+    delete_Item();
+}
+
+void FrmPlayer::imgClear_Click()
+{
+    m_playlist.clear();
+    m_playlist.refreshCount();
+    m_playingEntry = -1;
+    imgStop_Click();
+}
+
+void FrmPlayer::moveEntry(int from, int to)
+{
+    movedName = m_playlist.nameAt(from);
+    m_playlist.swap(from, to);
+    listName->setCurrentRow(to);
+    if (m_playingEntry == from)
+        m_playingEntry = to;
+    else if (m_playingEntry == to)
+        m_playingEntry = from;
+}
+
+void FrmPlayer::imglistNext_Click()
+{
+    const int count = m_playlist.count();
+    if (count == 0) {
+        warn(QStringLiteral("操作错误:"), QStringLiteral("播放列表空，无可移动曲目！"));
+        return;
+    }
+    const int selection = listName->currentRow();
+    if (selection < 0)
+        return;
+    if (selection == count - 1) {
+        warn(QStringLiteral("移动错误:"), QStringLiteral("已是尾纪录！"));
+        return;
+    }
+    moveEntry(selection, selection + 1);
+}
+
+void FrmPlayer::imglistPre_Click()
+{
+    const int count = m_playlist.count();
+    if (count == 0) {
+        warn(QStringLiteral("操作错误:"), QStringLiteral("播放列表空，无可移动曲目！"));
+        return;
+    }
+    const int selection = listName->currentRow();
+    if (selection < 0)
+        return;
+    if (selection == 0) {
+        warn(QStringLiteral("移动错误:"), QStringLiteral("已是首纪录！"));
+        return;
+    }
+    moveEntry(selection, selection - 1);
+}
+
+void FrmPlayer::imgLstsave_Click()
+{
+    if (m_playlist.count() == 0) {
+        warn(QStringLiteral("操作错误:"), QStringLiteral("当前播放列表为空，无可保存曲目！"));
+        return;
+    }
+    const QString fileName =
+        m_services.prompts->saveFile(this, QStringLiteral("保存播放列表"), m_commonDialog2.qtFilter());
+    if (fileName.isEmpty())
+        return;
+    // A failed save says nothing; the previous file stays whole.
+    Playlist::writeFile(fileName, m_playlist.urls());
+}
+
+void FrmPlayer::imgLstopen_Click()
+{
+    const QString fileName =
+        m_services.prompts->openFile(this, QStringLiteral("打开播放列表"), m_commonDialog2.qtFilter());
+    if (fileName.isEmpty())
+        return;
+    QStringList paths;
+    if (!Playlist::readFile(fileName, &paths))
+        return;
+    m_playlist.append(paths);
+    m_playlist.refreshCount();
+}
