@@ -120,14 +120,15 @@ private:
 
     // Playback helpers.
     void playEntry(int index);
+    // Next (+1) and Previous (-1): select and play the neighbouring entry.
+    void stepToEntry(int step);
     void resetDisplay(const QString &status);
     void setLoopCaption();
 
-    // Playlist editing helpers (FrmPlayerPlaylist.cpp).
+    // Playlist editing helpers.
     void warn(const QString &title, const QString &text);
-    // Exchanges two neighbouring entries and selects the moved one at its new place.
-    void moveEntry(int from, int to);
-    // End of playlist editing helpers.
+    // Moves the selected entry one place down (+1) or up (-1) and selects it there.
+    void moveSelectedEntry(int step);
     void failStartUp();
 
     PlayerServices m_services;
@@ -163,15 +164,13 @@ private:
     // Ends in a row that were errors, so a list of broken files stops after one pass.
     int m_failedEnds = 0;
 
-    // Sound settings of this window (FrmPlayerSound.cpp).
+    // Sound settings of this window.
     bool muteOn = false;
     int speedStep = 0;
     int channelMode = 0;
-    // End of sound settings.
 
-    // Playlist editing state (FrmPlayerPlaylist.cpp).
+    // The display name of the entry being moved.
     QString movedName;
-    // End of playlist editing state.
 
     QPixmap m_body;
     QPoint m_grab;

@@ -111,7 +111,7 @@ void FrmPlayer::imgStop_Click()
     resetDisplay(kStopped);
 }
 
-void FrmPlayer::imgNext_Click()
+void FrmPlayer::stepToEntry(int step)
 {
     const int count = m_playlist.count();
     if (count == 0) {
@@ -120,33 +120,26 @@ void FrmPlayer::imgNext_Click()
         return;
     }
     const int selection = listName->currentRow();
-    if (selection == count - 1) {
-        m_services.prompts->message(this, QStringLiteral("播放错误:"), QStringLiteral("已是尾纪录！"), Prompts::Ok,
-                                    Prompts::Warning);
+    if (selection == (step > 0 ? count - 1 : 0)) {
+        m_services.prompts->message(this, QStringLiteral("播放错误:"),
+                                    step > 0 ? QStringLiteral("已是尾纪录！") : QStringLiteral("已是首纪录！"),
+                                    Prompts::Ok, Prompts::Warning);
         return;
     }
-    listName->setCurrentRow(selection + 1);
-    playEntry(selection + 1);
+    // Nothing selected lies before the first entry: both directions go to the first.
+    const int target = selection < 0 ? 0 : selection + step;
+    listName->setCurrentRow(target);
+    playEntry(target);
+}
+
+void FrmPlayer::imgNext_Click()
+{
+    stepToEntry(+1);
 }
 
 void FrmPlayer::imgPrev_Click()
 {
-    const int count = m_playlist.count();
-    if (count == 0) {
-        m_services.prompts->message(this, QStringLiteral("操作错误:"), QStringLiteral("播放列表空，请添加曲目！"),
-                                    Prompts::Ok, Prompts::Warning);
-        return;
-    }
-    const int selection = listName->currentRow();
-    if (selection == 0) {
-        m_services.prompts->message(this, QStringLiteral("播放错误:"), QStringLiteral("已是首纪录！"), Prompts::Ok,
-                                    Prompts::Warning);
-        return;
-    }
-    // Nothing selected lies before the first entry: go to the first, as Next does.
-    const int target = selection < 0 ? 0 : selection - 1;
-    listName->setCurrentRow(target);
-    playEntry(target);
+    stepToEntry(-1);
 }
 
 void FrmPlayer::listName_DblClick()

@@ -33,7 +33,6 @@ void FrmPlayer::delete_Item()
                 --m_playingEntry;
 
             if (left == 0) {
-                m_playingEntry = -1;
                 m_services.media->stop();
                 imgStop_Click();
             } else if (wasPlaying && selection < left) {
@@ -42,7 +41,6 @@ void FrmPlayer::delete_Item()
                 playEntry(selection);
             } else if (wasPlaying) {
                 // Nothing comes after the last entry: stop, as at the end of the list.
-                m_playingEntry = -1;
                 imgStop_Click();
                 listName->setCurrentRow(left - 1);
             } else {
@@ -62,15 +60,28 @@ void FrmPlayer::imgClear_Click()
 {
     m_playlist.clear();
     m_playlist.refreshCount();
-    m_playingEntry = -1;
     imgStop_Click();
 }
 
-void FrmPlayer::moveEntry(int from, int to)
+void FrmPlayer::moveSelectedEntry(int step)
 {
+    const int count = m_playlist.count();
+    if (count == 0) {
+        warn(QStringLiteral("操作错误:"), QStringLiteral("播放列表空，无可移动曲目！"));
+        return;
+    }
+    const int from = listName->currentRow();
+    if (from < 0)
+        return;
+    const int to = from + step;
+    if (to < 0 || to >= count) {
+        warn(QStringLiteral("移动错误:"), step > 0 ? QStringLiteral("已是尾纪录！") : QStringLiteral("已是首纪录！"));
+        return;
+    }
     movedName = m_playlist.nameAt(from);
     m_playlist.swap(from, to);
     listName->setCurrentRow(to);
+    // Playback goes on untouched; the playing entry just changed places.
     if (m_playingEntry == from)
         m_playingEntry = to;
     else if (m_playingEntry == to)
@@ -79,36 +90,12 @@ void FrmPlayer::moveEntry(int from, int to)
 
 void FrmPlayer::imglistNext_Click()
 {
-    const int count = m_playlist.count();
-    if (count == 0) {
-        warn(QStringLiteral("操作错误:"), QStringLiteral("播放列表空，无可移动曲目！"));
-        return;
-    }
-    const int selection = listName->currentRow();
-    if (selection < 0)
-        return;
-    if (selection == count - 1) {
-        warn(QStringLiteral("移动错误:"), QStringLiteral("已是尾纪录！"));
-        return;
-    }
-    moveEntry(selection, selection + 1);
+    moveSelectedEntry(+1);
 }
 
 void FrmPlayer::imglistPre_Click()
 {
-    const int count = m_playlist.count();
-    if (count == 0) {
-        warn(QStringLiteral("操作错误:"), QStringLiteral("播放列表空，无可移动曲目！"));
-        return;
-    }
-    const int selection = listName->currentRow();
-    if (selection < 0)
-        return;
-    if (selection == 0) {
-        warn(QStringLiteral("移动错误:"), QStringLiteral("已是首纪录！"));
-        return;
-    }
-    moveEntry(selection, selection - 1);
+    moveSelectedEntry(-1);
 }
 
 void FrmPlayer::imgLstsave_Click()
