@@ -214,7 +214,11 @@ void MprisService::notifyChanged(const QString &interface, const QStringList &na
 void MprisService::refreshPlayerProperties()
 {
     // Deferred and coalesced: one button press can change several things.
+    if (m_refreshScheduled)
+        return;
+    m_refreshScheduled = true;
     QTimer::singleShot(0, this, [this] {
+        m_refreshScheduled = false;
         const QVariantMap now = findChild<MprisPlayerAdaptor *>()->properties();
         QStringList changed;
         for (auto it = now.cbegin(); it != now.cend(); ++it) {

@@ -53,6 +53,7 @@ private:
     QList<quint64> m_addedIds;
     bool m_listReplaced = false;
     bool m_syncScheduled = false;
+    bool m_refreshScheduled = false;
     QVariantMap m_lastPlayerProperties;
 };
 
