@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <QtGlobal>
 
+#include <gst/audio/gstaudiobasesink.h>
 #include <gst/gst.h>
 
 #include <cmath>
@@ -33,6 +34,14 @@ void initGstreamerOnce()
         if (!gst_is_initialized())
             gst_init(nullptr, nullptr);
     });
+}
+
+// A music player needs no low latency: larger sink periods wake this process
+// and the sound server far less often. Pause and seek still act at once.
+void onElementAdded(GstBin *, GstBin *, GstElement *element, gpointer)
+{
+    if (GST_IS_AUDIO_BASE_SINK(element))
+        g_object_set(element, "buffer-time", gint64(500000), "latency-time", gint64(50000), nullptr);
 }
 
 gint64 toClockTime(double seconds)
@@ -129,6 +138,7 @@ bool GstMediaComponent::Private::ensureEngine()
 
     applyVolume();
     applyBalance();
+    g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
 
     bus = gst_element_get_bus(playbin);
     GPollFD pollFd = {};

@@ -1,0 +1,358 @@
+#!/usr/bin/env bash
+# CPU while playing an MP3 and idle wake-ups: our player vs Audacious and qmmp.
+# Usage: [ROUNDS=3] [PCM=pulse|null] bench/playback.sh [path/to/TamselMP3Player]
+#
+# Every program plays through its ALSA output. PCM=null is ALSA's null device;
+# it takes samples as fast as they come, so players race through the file
+# instead of playing it in real time. The default, PCM=pulse, is ALSA's
+# "pulse" device in front of a private PulseAudio null sink, which is clocked.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/.." && pwd)
+ours=${1:-build/program/TamselMP3Player}
+[[ $ours == /* ]] || ours=$repo/$ours
+rounds=${ROUNDS:-3}
+[[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "ROUNDS must be a positive integer" >&2; exit 1; }
+pcm=${PCM:-pulse}
+[[ $pcm == pulse || $pcm == null ]] || { echo "PCM must be pulse or null" >&2; exit 1; }
+
+sudo_cmd=()
+[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+
+missing=()
+command -v sox >/dev/null || missing+=(sox)
+command -v lame >/dev/null || missing+=(lame)
+command -v Xvfb >/dev/null || missing+=(xvfb)
+command -v dbus-daemon >/dev/null || missing+=(dbus-daemon)
+command -v dbus-send >/dev/null || missing+=(dbus-bin)
+command -v audacious >/dev/null || missing+=(audacious)
+command -v qmmp >/dev/null || missing+=(qmmp)
+[[ -n $(find /usr/lib -path '*gstreamer-1.0/libgstalsa.so' -print -quit 2>/dev/null) ]] ||
+    missing+=(gstreamer1.0-alsa)
+if [[ $pcm == pulse ]]; then
+    command -v pulseaudio >/dev/null || missing+=(pulseaudio)
+    command -v pactl >/dev/null || missing+=(pulseaudio-utils)
+    [[ -n $(find /usr/lib -name libasound_module_pcm_pulse.so -print -quit 2>/dev/null) ]] ||
+        missing+=(libasound2-plugins)
+fi
+if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}" >&2
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
+    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+fi
+
+work=$(mktemp -d -t tamsel-playback.XXXXXX)
+daemons=()  # Xvfb, dbus-daemon, pulseaudio
+player_pid=
+stop_player() {
+    [[ -n $player_pid ]] || return 0
+    # Its own process group, so helpers it forked go too.
+    kill -TERM -- "-$player_pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+        kill -0 "$player_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL -- "-$player_pid" 2>/dev/null || true
+    wait "$player_pid" 2>/dev/null || true
+    player_pid=
+}
+cleanup() {
+    stop_player
+    local i
+    for ((i = ${#daemons[@]} - 1; i >= 0; i--)); do
+        kill "${daemons[i]}" 2>/dev/null || true
+        wait "${daemons[i]}" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# wait_for SECONDS COMMAND...: poll every 0.1 s until COMMAND succeeds.
+wait_for() {
+    local n=$(($1 * 10))
+    shift
+    while ((n-- > 0)); do
+        "$@" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# 40 s of stereo: pink noise left, a tone right.
+sox -q -n -r 44100 -c 2 -b 16 "$work/src.wav" synth 40 pinknoise sine 440 vol 0.5
+lame --quiet -b 192 "$work/src.wav" "$work/test.mp3"
+rm -f "$work/src.wav"
+mp3=$work/test.mp3
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+daemons+=($!)
+wait_for 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+
+dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" 2>"$work/dbus.log" &
+daemons+=($!)
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
+wait_for 10 test -S "$work/bus" || { echo "dbus-daemon did not start" >&2; exit 1; }
+
+pulse_pid=
+if [[ $pcm == pulse ]]; then
+    mkdir -p "$work/pulse/home" "$work/pulse/run"
+    chmod 700 "$work/pulse/run"
+    # No default.pa: only the null sink and a socket without cookies.
+    env HOME="$work/pulse/home" XDG_CONFIG_HOME="$work/pulse/home/.config" \
+        XDG_RUNTIME_DIR="$work/pulse/run" \
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+        --realtime=no --high-priority=no --log-target=stderr \
+        -L "module-null-sink sink_name=bench" \
+        -L "module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" \
+        2>"$work/pulse.log" &
+    pulse_pid=$!
+    daemons+=("$pulse_pid")
+    export PULSE_SERVER=unix:$work/pulse/native
+    wait_for 10 pactl info >/dev/null || { echo "pulseaudio did not start:" >&2; cat "$work/pulse.log" >&2; exit 1; }
+fi
+
+clk_tck=$(getconf CLK_TCK)
+# cpu_ticks PID: utime+stime of all its threads.
+cpu_ticks() {
+    local rest
+    rest=$(<"/proc/$1/stat") || return 1
+    rest=${rest##*) } # comm may hold spaces
+    awk '{ print $12 + $13 }' <<<"$rest"
+}
+# switches PID: voluntary + nonvoluntary context switches over its threads.
+switches() {
+    cat /proc/"$1"/task/*/status 2>/dev/null |
+        awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ { s += $2 } END { print s + 0 }'
+}
+now() { echo "$EPOCHREALTIME"; }
+# after T D: T + D seconds, printed in full (awk's default would round to 6 digits).
+after() { awk -v t="$1" -v d="$2" 'BEGIN { printf "%.6f\n", t + d }'; }
+sleep_until() {
+    local left
+    left=$(awk -v t="$1" -v n="$EPOCHREALTIME" 'BEGIN { d = t - n; printf "%.3f\n", (d > 0 ? d : 0) }')
+    sleep "$left"
+}
+
+names=(TamselMP3Player Audacious qmmp)
+buses=(TamselMP3Player audacious qmmp)
+have=(1 1 1)
+[[ -x $ours ]] || have[0]=0
+
+mpris_get() { # INDEX PROPERTY: raw value
+    dbus-send --session --print-reply --reply-timeout=2000 \
+        --dest="org.mpris.MediaPlayer2.${buses[$1]}" /org/mpris/MediaPlayer2 \
+        org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player "string:$2" |
+        awk 'NR > 1 { print $NF }' | tr -d '"'
+}
+# owns_bus INDEX PID: the MPRIS name is up and held by PID itself.
+owns_bus() {
+    local owner
+    owner=$(dbus-send --session --print-reply --reply-timeout=2000 --dest=org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
+        "string:org.mpris.MediaPlayer2.${buses[$1]}" | awk 'NR > 1 { print $NF }') || return 1
+    [[ $owner == "$2" ]]
+}
+is_playing() { [[ $(mpris_get "$1" PlaybackStatus) == Playing ]]; }
+# pulse_stream PID: PID has an uncorked stream on the sound server.
+pulse_stream() {
+    pactl list sink-inputs | awk -v pid="$1" '
+        /^Sink Input #/ { corked = "" }
+        /^\tCorked:/ { corked = $2 }
+        /application.process.id = / { gsub(/"/, "", $3); if ($3 == pid && corked == "no") hit = 1 }
+        END { exit !hit }'
+}
+
+# Audacious keeps its output choice in plugin-registry, written on a first run;
+# make one with the sound server out of reach, then pin ALSA in it.
+audacious_template=$work/audacious-config
+make_audacious_template() {
+    local home=$work/home.template
+    mkdir -p "$home/.config" "$home/.cache" "$home/.local/share" "$home/run"
+    chmod 700 "$home/run"
+    setsid env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" \
+        XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$home/run" \
+        PULSE_SERVER="unix:$work/no-server" audacious >"$work/audacious-template.log" 2>&1 &
+    player_pid=$!
+    wait_for 20 owns_bus 1 "$player_pid" || true
+    stop_player # it saves its config on SIGTERM
+    local reg=$home/.config/audacious/plugin-registry
+    [[ -s $reg ]] || return 1
+    mkdir -p "$audacious_template"
+    awk '/^[a-z]+ \// { out = ($1 == "output"); alsa = ($2 ~ /\/Output\/alsa\.so$/) }
+         /^enabled / && out { $0 = "enabled " (alsa ? 1 : 0) }
+         { print }' "$reg" >"$audacious_template/plugin-registry"
+    printf '[alsa]\npcm=%s\n' "$pcm" >"$audacious_template/config"
+    rm -rf "$home"
+}
+
+run_count=0
+# start_player INDEX [FILE]: fresh home, starts it in its own group; sets player_pid.
+start_player() {
+    local i=$1 file=${2:-} home dir cmd log
+    run_count=$((run_count + 1))
+    home=$work/home.$run_count
+    mkdir -p "$home/.config" "$home/.cache" "$home/.local/share" "$home/run"
+    chmod 700 "$home/run"
+    dir=$home
+    case $i in
+        0) cmd=("$ours") dir=$(dirname "$ours") ;; # it keeps its files beside itself
+        1)
+            mkdir -p "$home/.config/audacious"
+            cp "$audacious_template"/* "$home/.config/audacious/"
+            cmd=(audacious ${file:+"$file"})
+            ;;
+        2)
+            # QSettings spells the [General] group "%General".
+            mkdir -p "$home/.qmmp"
+            printf '[Output]\ncurrent_plugin=alsa\n\n[ALSA]\ndevice=%s\n\n[%%General]\nenabled_plugins=mpris\n' \
+                "$pcm" >"$home/.qmmp/qmmprc"
+            cmd=(qmmp ${file:+"$file"})
+            ;;
+    esac
+    log=$work/logs/${names[i]}.$run_count.log
+    (cd "$dir" && exec setsid env HOME="$home" XDG_CONFIG_HOME="$home/.config" \
+        XDG_CACHE_HOME="$home/.cache" XDG_DATA_HOME="$home/.local/share" \
+        XDG_RUNTIME_DIR="$home/run" TAMSEL_AUDIO_SINK="alsasink device=$pcm" \
+        "${cmd[@]}") >"$log" 2>&1 &
+    player_pid=$!
+    if ! wait_for 20 owns_bus "$i" "$player_pid"; then
+        echo "${names[i]}: no MPRIS name within 20 s; log tail:" >&2
+        tail -n 3 "$log" >&2
+        return 1
+    fi
+}
+
+fail() { echo "${names[$1]} run $run_count: $2" >&2; }
+
+# play_one INDEX: appends "cpu_s server_s ok" to res/NAME.play.
+play_one() {
+    local i=$1 t0 c1 c2 s1 s2 p1 p2 ok=1
+    if ! start_player "$i" "$mp3"; then
+        stop_player; echo "- - 0" >>"$work/res/${names[i]}.play"; return
+    fi
+    if ((i == 0)); then
+        dbus-send --session --print-reply --reply-timeout=5000 \
+            --dest=org.mpris.MediaPlayer2.TamselMP3Player /org/mpris/MediaPlayer2 \
+            org.mpris.MediaPlayer2.Player.OpenUri "string:file://$mp3" >/dev/null || ok=0
+    fi
+    if ! wait_for 10 is_playing "$i"; then
+        fail "$i" "never reported Playing"
+        stop_player; echo "- - 0" >>"$work/res/${names[i]}.play"; return
+    fi
+    t0=$(now)
+    sleep_until "$(after "$t0" 5)"
+    c1=$(cpu_ticks "$player_pid") || ok=0
+    [[ -n $pulse_pid ]] && s1=$(cpu_ticks "$pulse_pid")
+    p1=$(mpris_get "$i" Position) || p1=
+    is_playing "$i" || { ok=0; fail "$i" "not Playing at 5 s"; }
+    if [[ -n $pulse_pid ]] && ! pulse_stream "$player_pid"; then ok=0; fail "$i" "no live sound-server stream at 5 s"; fi
+    sleep_until "$(after "$t0" 35)"
+    c2=$(cpu_ticks "$player_pid") || ok=0
+    [[ -n $pulse_pid ]] && s2=$(cpu_ticks "$pulse_pid")
+    p2=$(mpris_get "$i" Position) || p2=
+    is_playing "$i" || { ok=0; fail "$i" "not Playing at 35 s"; }
+    if [[ -n $pulse_pid ]] && ! pulse_stream "$player_pid"; then ok=0; fail "$i" "no live sound-server stream at 35 s"; fi
+    # Real-time playback moves the position by the 30 s that passed.
+    if ! awk -v a="$p1" -v b="$p2" 'BEGIN { d = (b - a) / 1e6; exit !(a != "" && b != "" && d > 28 && d < 32) }'; then
+        ok=0; fail "$i" "position went from ${p1:-?} to ${p2:-?} us in 30 s"
+    fi
+    stop_player
+    local line
+    line=$(awk -v a="${c1:-0}" -v b="${c2:-0}" -v sa="${s1:-0}" -v sb="${s2:-0}" -v hz="$clk_tck" -v ok="$ok" \
+        -v srv="${pulse_pid:+1}" 'BEGIN { printf "%.2f %s %d\n", (b - a) / hz, srv ? sprintf("%.2f", (sb - sa) / hz) : "-", ok }')
+    echo "$line" >>"$work/res/${names[i]}.play"
+    if ((!ok)); then # what it cost anyway, and what it said
+        fail "$i" "not counted; it used ${line%% *} CPU s in those 30 s; log tail:"
+        grep -v '^ALSA lib' "$work/logs/${names[i]}.$run_count.log" | tail -n 3 >&2 || true
+    fi
+}
+
+# idle_one INDEX: appends wake-ups per second to res/NAME.idle.
+idle_one() {
+    local i=$1 w1 w2
+    if ! start_player "$i"; then
+        stop_player; echo "-" >>"$work/res/${names[i]}.idle"; return
+    fi
+    sleep 3
+    w1=$(switches "$player_pid")
+    sleep 10
+    w2=$(switches "$player_pid")
+    if kill -0 "$player_pid" 2>/dev/null; then
+        awk -v a="$w1" -v b="$w2" 'BEGIN { printf "%.1f\n", (b - a) / 10 }' >>"$work/res/${names[i]}.idle"
+    else
+        fail "$i" "exited while idle"; echo "-" >>"$work/res/${names[i]}.idle"
+    fi
+    stop_player
+}
+
+mkdir -p "$work/logs" "$work/res"
+if ! make_audacious_template; then
+    echo "Audacious wrote no plugin-registry; skipping it" >&2
+    have[1]=0
+fi
+
+for ((round = 1; round <= rounds; round++)); do
+    for i in 0 1 2; do
+        ((have[i])) || continue
+        echo "round $round/$rounds: ${names[i]} playing" >&2
+        play_one "$i"
+    done
+    for i in 0 1 2; do
+        ((have[i])) || continue
+        echo "round $round/$rounds: ${names[i]} idle" >&2
+        idle_one "$i"
+    done
+done
+
+# median over the numeric values in column COL of FILE, rows with ok flag when OKCOL given.
+median() {
+    awk -v col="$2" -v okcol="${3:-0}" '
+        $col != "-" && (okcol == 0 || $okcol == 1) { v[++n] = $col }
+        END {
+            if (n == 0) { print "-"; exit }
+            for (i = 2; i <= n; i++) { t = v[i]; for (j = i - 1; j >= 1 && v[j] > t; j--) v[j + 1] = v[j]; v[j + 1] = t }
+            m = n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+            printf "%.2f\n", m
+        }' "$1"
+}
+version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo "?"; }
+
+echo
+if [[ -n $pulse_pid ]]; then
+    echo "| program | runs verified playing | CPU s over 30 s playing (median) | % of one core | idle wake-ups/s (median) | sound server CPU s over the same 30 s (median) |"
+    echo "| --- | --- | --- | --- | --- | --- |"
+else
+    echo "| program | runs verified playing | CPU s over 30 s playing (median) | % of one core | idle wake-ups/s (median) |"
+    echo "| --- | --- | --- | --- | --- |"
+fi
+for i in 0 1 2; do
+    if ((!have[i])); then
+        echo "| ${names[i]} | not run | | | |"
+        continue
+    fi
+    play=$work/res/${names[i]}.play
+    okn=$(awk '$3 == 1' "$play" | wc -l)
+    cpu=$(median "$play" 1 3)
+    pct=$([[ $cpu == - ]] && echo - || awk -v c="$cpu" 'BEGIN { printf "%.1f", c / 30 * 100 }')
+    idle=$(median "$work/res/${names[i]}.idle" 1)
+    idle=$([[ $idle == - ]] && echo - || awk -v w="$idle" 'BEGIN { printf "%.1f", w }')
+    row="| ${names[i]} | $okn/$rounds | $cpu | $pct | $idle |"
+    [[ -n $pulse_pid ]] && row+=" $(median "$play" 2 3) |"
+    echo "$row"
+done
+echo
+model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+sink="ALSA PCM \"$pcm\""
+[[ $pcm == pulse ]] && sink+=" into a private PulseAudio $(version pulseaudio) null sink"
+echo "$(nproc) x ${model:-?}, Linux $(uname -r), Debian $(cat /etc/debian_version 2>/dev/null || echo ?);" \
+    "Xvfb without window manager, private session bus, fresh HOME per run; $rounds alternating rounds;" \
+    "a 40 s 192 kbps stereo MP3 through $sink (ours: TAMSEL_AUDIO_SINK=\"alsasink device=$pcm\")," \
+    "Audacious $(version audacious) and qmmp $(version qmmp) with their ALSA output on that PCM." \
+    "CPU: utime+stime from /proc/PID/stat between 5 s and 35 s after MPRIS first reported Playing;" \
+    "medians over verified runs only. A run counts as playing when MPRIS PlaybackStatus was Playing at 5 s and 35 s," \
+    "the MPRIS Position advanced 28-32 s in between$([[ $pcm == pulse ]] && echo ", and the process had an uncorked stream on the sound server at both times")." \
+    "Idle: no file, context switches summed over /proc/PID/task/*/status from 3 s to 13 s after its MPRIS name appeared."
