@@ -2,6 +2,7 @@
 
 #include "ImageButton.h"
 #include "LineControl.h"
+#include "Pictures.h"
 #include "SeekBar.h"
 
 #include "AtomicFile.h"
@@ -21,32 +22,14 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
-#include <QSvgRenderer>
 #include <QTimer>
 
 namespace {
 
 const QString kCaption = QStringLiteral("TamselMP3Player");
-const QColor kListText(192, 192, 255);
-const QColor kLabelText(192, 192, 255);
+// The light blue of the list's and the labels' text.
+const QColor kLightBlue(192, 192, 255);
 const QColor kProgress(0, 64, 0);
-
-QString picturePath(const char *name)
-{
-    return QStringLiteral(":/pictures/") + QLatin1String(name);
-}
-
-// Renders a picture once, for painting as the window's background.
-QPixmap renderPicture(const char *name, const QSize &size, qreal ratio)
-{
-    QPixmap pixmap(size * ratio);
-    pixmap.fill(Qt::transparent);
-    QSvgRenderer renderer(picturePath(name));
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    pixmap.setDevicePixelRatio(ratio);
-    return pixmap;
-}
 
 // The playlist panel's header strip with its buttons.
 class HeaderStrip : public QWidget
@@ -58,7 +41,7 @@ protected:
     void paintEvent(QPaintEvent *) override
     {
         if (m_picture.isNull())
-            m_picture = renderPicture("header.svg", size(), devicePixelRatioF());
+            m_picture = Pictures::render(Pictures::path("header.svg"), size(), devicePixelRatioF());
         QPainter(this).drawPixmap(0, 0, m_picture);
     }
 
@@ -88,7 +71,7 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
     Q_INIT_RESOURCE(player);
     setObjectName(QStringLiteral("frmPlayer"));
     setWindowTitle(kCaption);
-    setWindowIcon(QIcon(picturePath("app.svg")));
+    setWindowIcon(QIcon(Pictures::path("app.svg")));
     setWindowFlag(Qt::FramelessWindowHint, true);
     setFixedSize(kClientWidth, kClientHeight);
 
@@ -112,7 +95,7 @@ FrmPlayer::~FrmPlayer() = default;
 ImageButton *FrmPlayer::addButton(const char *name, const char *picture, const QString &toolTip,
                                   const QRect &geometry, QWidget *parent)
 {
-    return new ImageButton(QLatin1String(name), picturePath(picture), toolTip, geometry, parent ? parent : this);
+    return new ImageButton(QLatin1String(name), Pictures::path(picture), toolTip, geometry, parent ? parent : this);
 }
 
 QLabel *FrmPlayer::addLabel(const char *name, const QString &text, const QRect &geometry, const QColor &colour)
@@ -130,20 +113,20 @@ void FrmPlayer::buildControls()
 {
     // The now-playing screen.
     lblCurrent = addLabel("lblCurrent", QString(), {12, 9, 315, 17}, QColor(232, 232, 255));
-    lblTime = addLabel("lblTime", QStringLiteral("00:00:00"), {12, 27, 110, 22}, kLabelText);
+    lblTime = addLabel("lblTime", QStringLiteral("00:00:00"), {12, 27, 110, 22}, kLightBlue);
     QFont big = lblTime->font();
     big.setPixelSize(19);
     big.setBold(true);
     lblTime->setFont(big);
-    lblTimetotle = addLabel("lblTimetotle", QStringLiteral("长度:"), {150, 31, 32, 16}, kLabelText);
-    lblTotletime = addLabel("lblTotletime", QStringLiteral("00:00:00"), {182, 31, 64, 16}, kLabelText);
-    lblTotle = addLabel("lblTotle", QStringLiteral("共"), {262, 31, 14, 16}, kLabelText);
+    lblTimetotle = addLabel("lblTimetotle", QStringLiteral("长度:"), {150, 31, 32, 16}, kLightBlue);
+    lblTotletime = addLabel("lblTotletime", QStringLiteral("00:00:00"), {182, 31, 64, 16}, kLightBlue);
+    lblTotle = addLabel("lblTotle", QStringLiteral("共"), {262, 31, 14, 16}, kLightBlue);
     lblTotlenum = addLabel("lblTotlenum", QStringLiteral("0"), {276, 31, 36, 16}, QColor(255, 255, 255));
     lblTotlenum->setAlignment(Qt::AlignCenter);
-    lblShou = addLabel("lblShou", QStringLiteral("首"), {312, 31, 16, 16}, kLabelText);
-    lblLoop = addLabel("lblLoop", QStringLiteral("全部循环"), {12, 47, 64, 15}, kLabelText);
-    lblSpeed = addLabel("lblSpeed", QStringLiteral("原速度"), {84, 47, 64, 15}, kLabelText);
-    lblCsc = addLabel("lblCsc", QStringLiteral("立体声"), {156, 47, 64, 15}, kLabelText);
+    lblShou = addLabel("lblShou", QStringLiteral("首"), {312, 31, 16, 16}, kLightBlue);
+    lblLoop = addLabel("lblLoop", QStringLiteral("全部循环"), {12, 47, 64, 15}, kLightBlue);
+    lblSpeed = addLabel("lblSpeed", QStringLiteral("原速度"), {84, 47, 64, 15}, kLightBlue);
+    lblCsc = addLabel("lblCsc", QStringLiteral("立体声"), {156, 47, 64, 15}, kLightBlue);
     lblCsc->setCursor(Qt::PointingHandCursor);
 
     // The seek bar and its progress line, measured in twips.
@@ -174,7 +157,7 @@ void FrmPlayer::buildControls()
     addButton("imgSoundup", "soundup.svg", QStringLiteral("增加音量"), {236, 127, 20, 20});
     auto *bar = new QLabel(this);
     bar->setObjectName(QStringLiteral("imgSound"));
-    bar->setPixmap(renderPicture("volume.svg", {65, 8}, devicePixelRatioF()));
+    bar->setPixmap(Pictures::render(Pictures::path("volume.svg"), {65, 8}, devicePixelRatioF()));
     bar->setScaledContents(true);
     bar->setGeometry(272, 133, 35, 8);
     imgSound = bar;
@@ -218,7 +201,7 @@ void FrmPlayer::buildPlaylistPanel()
     listName->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QPalette palette = listName->palette();
     palette.setColor(QPalette::Base, Qt::black);
-    palette.setColor(QPalette::Text, kListText);
+    palette.setColor(QPalette::Text, kLightBlue);
     listName->setPalette(palette);
     listName->installEventFilter(this);
     listName->viewport()->installEventFilter(this);
@@ -401,7 +384,7 @@ void FrmPlayer::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     if (m_body.isNull())
-        m_body = renderPicture("body.svg", {339, 158}, devicePixelRatioF());
+        m_body = Pictures::render(Pictures::path("body.svg"), {339, 158}, devicePixelRatioF());
     painter.drawPixmap(0, 0, m_body);
 }
 

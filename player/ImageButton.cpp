@@ -1,7 +1,8 @@
 #include "ImageButton.h"
 
+#include "Pictures.h"
+
 #include <QPainter>
-#include <QSvgRenderer>
 
 ImageButton::ImageButton(const QString &name, const QString &picture, const QString &toolTip,
                          const QRect &geometry, QWidget *parent)
@@ -24,14 +25,8 @@ const QPixmap &ImageButton::picture()
 {
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = size() * ratio;
-    if (m_picture.size() != pixels) {
-        m_picture = QPixmap(pixels);
-        m_picture.fill(Qt::transparent);
-        QSvgRenderer renderer(m_pictureFile);
-        QPainter painter(&m_picture);
-        renderer.render(&painter);
-        m_picture.setDevicePixelRatio(ratio);
-    }
+    if (m_picture.size() != pixels)
+        m_picture = Pictures::render(m_pictureFile, size(), ratio);
     return m_picture;
 }
 
