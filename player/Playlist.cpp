@@ -58,10 +58,8 @@ bool readFile(const QString &fileName, QStringList *paths)
             ++end;
         const QString line = text.mid(start, end - start);
         // CR LF counts as one line end.
-        start =
-            end + ((end + 1 < length && text[end] == QLatin1Char('\r') && text[end + 1] == QLatin1Char('\n'))
-                       ? 2
-                       : 1);
+        const bool crLf = end + 1 < length && text[end] == QLatin1Char('\r') && text[end + 1] == QLatin1Char('\n');
+        start = end + (crLf ? 2 : 1);
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         paths->append(hasSeparator(line) ? line : folder.filePath(line));
