@@ -55,6 +55,9 @@ public:
     // The entry whose path the media component holds, -1 for none. Playlist
     // edits keep it pointing at the same entry.
     int playingEntry() const { return m_playingEntry; }
+    // Where Next, Previous and the end of a track go on from: the selected
+    // entry, else the playing one, else none (-1).
+    int currentEntry() const;
 
 signals:
     // The play mode changed (the mode button or a remote control).

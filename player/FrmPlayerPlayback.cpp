@@ -42,6 +42,14 @@ void FrmPlayer::playEntry(int index)
     m_services.media->setUrl(m_playlist.urlAt(index));
 }
 
+int FrmPlayer::currentEntry() const
+{
+    // Play starts the first entry without selecting it; the playing entry is
+    // then the place to go on from, so that it is not played twice.
+    const int selection = listName->currentRow();
+    return selection >= 0 ? selection : m_playingEntry;
+}
+
 // Playback has stopped: no entry is playing any more.
 void FrmPlayer::resetDisplay(const QString &status)
 {
@@ -119,15 +127,15 @@ void FrmPlayer::stepToEntry(int step)
                                     Prompts::Ok, Prompts::Warning);
         return;
     }
-    const int selection = listName->currentRow();
-    if (selection == (step > 0 ? count - 1 : 0)) {
+    const int current = currentEntry();
+    if (current == (step > 0 ? count - 1 : 0)) {
         m_services.prompts->message(this, QStringLiteral("播放错误:"),
                                     step > 0 ? QStringLiteral("已是尾纪录！") : QStringLiteral("已是首纪录！"),
                                     Prompts::Ok, Prompts::Warning);
         return;
     }
-    // Nothing selected lies before the first entry: both directions go to the first.
-    const int target = selection < 0 ? 0 : selection + step;
+    // With no entry to go on from, both directions start at the first.
+    const int target = current < 0 ? 0 : current + step;
     listName->setCurrentRow(target);
     playEntry(target);
 }
@@ -203,9 +211,7 @@ void FrmPlayer::wmp_StatusChange()
     }
 
     const int selection = listName->currentRow();
-    // With nothing selected (Play started the first entry) the track that
-    // ended is the place to go on from, so it is not played twice.
-    const int current = selection >= 0 ? selection : m_playingEntry;
+    const int current = currentEntry();
     int next = -1;
     switch (m_state.playMode) {
     case 0:

@@ -401,13 +401,13 @@ bool MprisPlayerAdaptor::canGoNext() const
 {
     FrmPlayer *player = m_service->player();
     const int count = player->playlist().count();
-    return count > 0 && listNameOf(player)->currentRow() != count - 1;
+    return count > 0 && player->currentEntry() != count - 1;
 }
 
 bool MprisPlayerAdaptor::canGoPrevious() const
 {
     FrmPlayer *player = m_service->player();
-    return player->playlist().count() > 0 && listNameOf(player)->currentRow() != 0;
+    return player->playlist().count() > 0 && player->currentEntry() != 0;
 }
 
 bool MprisPlayerAdaptor::canPlay() const

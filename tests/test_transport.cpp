@@ -193,6 +193,18 @@ private slots:
         QVERIFY(p->prompts.shown().isEmpty());
     }
 
+    void nextAndPrevious_afterPlayWithoutSelection_goOnFromThePlayingEntry()
+    {
+        auto p = playerWith(3);
+        click(*p, "imgPlay"); // entry 0 plays, nothing selected
+        click(*p, "imgPrev");
+        QCOMPARE(p->prompts.shown().size(), 1);
+        QCOMPARE(p->prompts.shown()[0].text, QStringLiteral("已是首纪录！"));
+        click(*p, "imgNext");
+        QCOMPARE(p->media.urls, QStringList({path(0), path(1)}));
+        QCOMPARE(selection(*p), 1);
+    }
+
     void nextPreviousAndDoubleClick_leaveStoppedByUserPausedAndTimers()
     {
         auto p = playerWith(3);
