@@ -77,8 +77,10 @@ private:
         message.setArguments(args);
         QDBusPendingCall pending = m_client.asyncCall(message);
         // The player answers from this same event loop, so wait by spinning it.
-        QTest::qWaitFor([&] { return pending.isFinished(); }, kWaitMs);
-        return pending.reply();
+        if (!QTest::qWaitFor([&] { return pending.isFinished(); }, kWaitMs))
+            qWarning("no reply to %s", qPrintable(method));
+        return pending.reply(); // an error reply when none came
+
     }
     QVariant property(const QString &interface, const QString &name)
     {
@@ -109,7 +111,8 @@ private:
     {
         QStringList titles;
         QString last;
-        QTest::qWaitFor(
+        // Ends when enough tracks started or the player stopped; the caller checks which.
+        (void)QTest::qWaitFor(
             [&] {
                 const bool playing = m_engine->playState() == MediaComponent::Playing;
                 if (playing && last.isEmpty())
@@ -163,7 +166,8 @@ private slots:
     {
         m_player.reset(); // the window owns the service
         m_engine.reset();
-        QTest::qWaitFor([&] { return !m_client.interface()->isServiceRegistered(kService).value(); }, kWaitMs);
+        QVERIFY(QTest::qWaitFor([&] { return !m_client.interface()->isServiceRegistered(kService).value(); },
+                                kWaitMs));
     }
 
     void root_identifiesThePlayer_andASecondPlayerGetsAnInstanceName()
