@@ -1,104 +1,27 @@
 // Time to open an .m3u of 1000 and of 32767 lines through the open-playlist
 // button, and to delete or move one entry in the middle of a full list, on the
 // real main window with prompts that answer at once. Prints a Markdown table.
-#include "FrmPlayer.h"
-
-#include "GstMediaComponent.h"
-#include "Prompts.h"
-#include "Shell.h"
+#include "BenchWindow.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QListWidget>
-#include <QTemporaryDir>
 #include <QTextStream>
 
-#include <algorithm>
 #include <cstdio>
-#include <functional>
 
 namespace {
-
-// Answers every box with OK (the delete confirmation) and every chooser with one file.
-class InstantPrompts : public Prompts
-{
-public:
-    QString file;
-    int message(QWidget *, const QString &, const QString &, Buttons, Icon) override { return AnswerOk; }
-    QStringList openFiles(QWidget *, const QString &, const QString &, const QString &) override
-    {
-        return {file};
-    }
-    QString openFile(QWidget *, const QString &, const QString &) override { return file; }
-    QString saveFile(QWidget *, const QString &, const QString &) override { return file; }
-};
-
-class NoShell : public Shell
-{
-public:
-    bool openWebsite(const QString &) override { return false; }
-    bool startProgram(const QString &, const QString &) override { return false; }
-};
-
-QStringList pathsFor(int n)
-{
-    QStringList paths;
-    for (int i = 0; i < n; ++i)
-        paths.append(QStringLiteral("/home/user/音乐/专辑 %1/%2 - 歌曲名称.mp3").arg(i / 12).arg(i));
-    return paths;
-}
-
-// A loaded main window on the real engine (never started) and instant prompts.
-struct Window
-{
-    Window() : media(QStringLiteral("fakesink"))
-    {
-        services.media = &media;
-        services.prompts = &prompts;
-        services.shell = &shell;
-        services.programFolder = dir.path();
-        window = std::make_unique<FrmPlayer>(services);
-        window->load();
-        QCoreApplication::processEvents();
-    }
-    QListWidget *list() const { return window->findChild<QListWidget *>(QStringLiteral("listName")); }
-
-    QTemporaryDir dir;
-    GstMediaComponent media;
-    InstantPrompts prompts;
-    NoShell shell;
-    PlayerServices services;
-    std::unique_ptr<FrmPlayer> window;
-};
-
-double median(QList<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-// Milliseconds of one action, the list's own layout included.
-double timeOnce(const std::function<void()> &action)
-{
-    QElapsedTimer timer;
-    timer.start();
-    action();
-    QCoreApplication::processEvents();
-    return timer.nsecsElapsed() / 1e6;
-}
 
 // Median milliseconds of opening an n-line playlist into an empty list.
 double timeOpen(int n, int rounds)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("list.m3u"));
-    if (!Playlist::writeFile(file, pathsFor(n)))
+    if (!Playlist::writeFile(file, benchPaths(n)))
         std::fprintf(stderr, "could not write %s\n", qPrintable(file));
     QList<double> times;
     for (int r = 0; r < rounds; ++r) {
-        Window w;
-        w.prompts.file = file;
+        BenchWindow w;
+        w.prompts.files = {file};
         times.append(timeOnce([&] { w.window->imgLstopen_Click(); }));
         if (w.window->playlist().count() != n)
             std::fprintf(stderr, "expected %d entries, got %d\n", n, w.window->playlist().count());
@@ -111,8 +34,8 @@ double timeOpen(int n, int rounds)
 // countAfter entries with rowAfter selected.
 double timeEditFull(const std::function<void(FrmPlayer &)> &edit, int countAfter, int rowAfter, int rounds)
 {
-    Window w;
-    const QStringList full = pathsFor(Playlist::kMaxEntries);
+    BenchWindow w;
+    const QStringList full = benchPaths(Playlist::kMaxEntries);
     w.window->playlist().append(full);
     QList<double> times;
     for (int r = 0; r < rounds; ++r) {
@@ -131,8 +54,7 @@ double timeEditFull(const std::function<void(FrmPlayer &)> &edit, int countAfter
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenUnlessSet();
     QApplication app(argc, argv);
     const int openRounds = 7;
     const int editRounds = 15;
