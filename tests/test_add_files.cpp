@@ -25,11 +25,6 @@ class AddFilesTest : public QObject
     Q_OBJECT
 
 private:
-    void click(PlayerFixture &player, const char *button)
-    {
-        QTest::mouseClick(player.window->findChild<ImageButton *>(QLatin1String(button)), Qt::LeftButton);
-    }
-    QString count(PlayerFixture &player) { return player.label("lblTotlenum")->text(); }
 
 private slots:
     void oneFile_addsNameAndFullPath_withDialogDesignValues()
@@ -37,10 +32,10 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         player.prompts.chooseFilesNext({QStringLiteral("/music/a b.mp3")});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         QCOMPARE(player.names(), QStringList{QStringLiteral("a b.mp3")});
         QCOMPARE(player.urls(), QStringList{QStringLiteral("/music/a b.mp3")});
-        QCOMPARE(count(player), QStringLiteral("1"));
+        QCOMPARE(player.count(), QStringLiteral("1"));
         QCOMPARE(player.prompts.lastTitle, QStringLiteral("打开"));
         QCOMPARE(player.prompts.lastFilter, QStringLiteral("*.mp3文件 (*.mp3);;All file(*.*) (*)"));
         QCOMPARE(player.prompts.lastFolder, QStringLiteral("app.path/music"));
@@ -54,15 +49,15 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         player.prompts.chooseFilesNext({QStringLiteral("/m/first.mp3")});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         player.listName()->setCurrentRow(0);
         player.prompts.chooseFilesNext(
             {QStringLiteral("/m/3.mp3"), QStringLiteral("/m/1.mp3"), QStringLiteral("/m/2.wav")});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         QCOMPARE(player.names(), QStringList({"first.mp3", "3.mp3", "1.mp3", "2.wav"}));
         QCOMPARE(player.urls(), QStringList({"/m/first.mp3", "/m/3.mp3", "/m/1.mp3", "/m/2.wav"}));
         QCOMPARE(player.listName()->currentRow(), 0);
-        QCOMPARE(count(player), QStringLiteral("4"));
+        QCOMPARE(player.count(), QStringLiteral("4"));
     }
 
     void fileAtRootAndDuplicates_areIndependentEntries()
@@ -70,12 +65,12 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         player.prompts.chooseFilesNext({QStringLiteral("/x.mp3"), QStringLiteral("/x.mp3")});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         player.prompts.chooseFilesNext({QStringLiteral("/x.mp3")});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         QCOMPARE(player.names(), QStringList({"x.mp3", "x.mp3", "x.mp3"}));
         QCOMPARE(player.urls(), QStringList({"/x.mp3", "/x.mp3", "/x.mp3"}));
-        QCOMPARE(count(player), QStringLiteral("3"));
+        QCOMPARE(player.count(), QStringLiteral("3"));
     }
 
     void upperCaseM3u_isAddedAsOneOrdinaryEntry()
@@ -85,7 +80,7 @@ private slots:
         const QString list = player.dir.filePath(QStringLiteral("LIST.M3U"));
         writeAll(list, "/m/a.mp3\r\n/m/b.mp3\r\n");
         player.prompts.chooseFilesNext({list});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         QCOMPARE(player.names(), QStringList{QStringLiteral("LIST.M3U")});
         QCOMPARE(player.urls(), QStringList{list});
     }
@@ -95,14 +90,14 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         player.prompts.chooseFilesNext({QStringLiteral("/m/old.mp3")});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         const QString list = player.dir.filePath(QStringLiteral("mine.m3u"));
         writeAll(list, "/m/a.mp3\r\n/m/sub/b c.mp3\r\nD:\\mp3\\song.mp3\r\n");
         player.prompts.chooseFilesNext({list});
-        click(player, "imgOpen");
+        player.click("imgOpen");
         QCOMPARE(player.names(), QStringList({"old.mp3", "a.mp3", "b c.mp3", "song.mp3"}));
         QCOMPARE(player.urls(), QStringList({"/m/old.mp3", "/m/a.mp3", "/m/sub/b c.mp3", "D:\\mp3\\song.mp3"}));
-        QCOMPARE(count(player), QStringLiteral("4"));
+        QCOMPARE(player.count(), QStringLiteral("4"));
         QVERIFY(player.media.calls.isEmpty());
     }
 
@@ -111,9 +106,9 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         player.prompts.chooseFilesNext({player.dir.filePath(QStringLiteral("gone.m3u"))});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         QCOMPARE(player.listName()->count(), 0);
-        QCOMPARE(count(player), QStringLiteral("0"));
+        QCOMPARE(player.count(), QStringLiteral("0"));
         QVERIFY(player.prompts.shown().isEmpty());
     }
 
@@ -122,12 +117,12 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         player.prompts.chooseFilesNext({QStringLiteral("/m/a.mp3")});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         player.prompts.chooseFilesNext({});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         QCOMPARE(player.listName()->count(), 1);
         QCOMPARE(player.listUrl()->count(), 1);
-        QCOMPARE(count(player), QStringLiteral("1"));
+        QCOMPARE(player.count(), QStringLiteral("1"));
         QVERIFY(player.prompts.shown().isEmpty());
         QCOMPARE(player.prompts.choosersShown(), 2);
     }
@@ -140,25 +135,25 @@ private slots:
         for (int i = 0; i < 32760; ++i)
             many.append(QStringLiteral("/m/%1.mp3").arg(i));
         player.prompts.chooseFilesNext(many);
-        click(player, "imgAdd");
-        QCOMPARE(count(player), QStringLiteral("32760"));
+        player.click("imgAdd");
+        QCOMPARE(player.count(), QStringLiteral("32760"));
 
         QStringList more;
         for (int i = 0; i < 10; ++i)
             more.append(QStringLiteral("/n/%1.mp3").arg(i));
         player.prompts.chooseFilesNext(more);
-        click(player, "imgOpen");
+        player.click("imgOpen");
         QCOMPARE(player.listName()->count(), 32767);
         QCOMPARE(player.listUrl()->count(), 32767);
-        QCOMPARE(count(player), QStringLiteral("32767"));
+        QCOMPARE(player.count(), QStringLiteral("32767"));
         QCOMPARE(player.listName()->item(32766)->text(), QStringLiteral("6.mp3"));
         QCOMPARE(player.listUrl()->item(32766)->text(), QStringLiteral("/n/6.mp3"));
 
         // A full list takes nothing more and still tells the truth.
         player.prompts.chooseFilesNext({QStringLiteral("/n/extra.mp3")});
-        click(player, "imgAdd");
+        player.click("imgAdd");
         QCOMPARE(player.listName()->count(), 32767);
-        QCOMPARE(count(player), QStringLiteral("32767"));
+        QCOMPARE(player.count(), QStringLiteral("32767"));
     }
 };
 

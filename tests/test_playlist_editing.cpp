@@ -11,14 +11,6 @@
 
 namespace {
 
-QStringList paths(int n)
-{
-    QStringList list;
-    for (int i = 0; i < n; ++i)
-        list.append(QStringLiteral("/m/%1.mp3").arg(i));
-    return list;
-}
-
 QStringList namesOf(const QList<int> &order)
 {
     QStringList list;
@@ -49,24 +41,19 @@ private:
         if (!player->load())
             return nullptr;
         if (n > 0) {
-            player->prompts.chooseFilesNext(paths(n));
-            click(*player, "imgAdd");
+            player->prompts.chooseFilesNext(PlayerFixture::paths(n));
+            player->click("imgAdd");
         }
         player->prompts.clear();
         return player;
-    }
-    void click(PlayerFixture &player, const char *button)
-    {
-        QTest::mouseClick(player.window->findChild<ImageButton *>(QLatin1String(button)), Qt::LeftButton);
     }
     // Plays the entry as a user would: select it, press Play.
     void play(PlayerFixture &player, int index)
     {
         player.listName()->setCurrentRow(index);
-        click(player, "imgPlay");
+        player.click("imgPlay");
         player.media.calls.clear();
     }
-    QString count(PlayerFixture &player) { return player.label("lblTotlenum")->text(); }
     QString playingUrl(PlayerFixture &player)
     {
         return player.window->playlist().urlAt(player.window->playingEntry());
@@ -89,10 +76,10 @@ private slots:
         auto player = playerWith(0);
         QVERIFY(player);
         player->label("lblTotlenum")->setText(QStringLiteral("stale"));
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         // Not the "select one" box: there is nothing to select.
         checkOnlyBox(*player, QStringLiteral("删除错误:"), QStringLiteral("无可删除曲目！"));
-        QCOMPARE(count(*player), QStringLiteral("0"));
+        QCOMPARE(player->count(), QStringLiteral("0"));
         QVERIFY(player->media.calls.isEmpty());
     }
 
@@ -100,11 +87,11 @@ private slots:
     {
         auto player = playerWith(3);
         QVERIFY(player);
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         checkOnlyBox(*player, QStringLiteral("删除错误:"), QStringLiteral("请选中要删除的曲目！"));
         QCOMPARE(player->names(), namesOf({0, 1, 2}));
         QCOMPARE(player->urls(), urlsOf({0, 1, 2}));
-        QCOMPARE(count(*player), QStringLiteral("3"));
+        QCOMPARE(player->count(), QStringLiteral("3"));
     }
 
     void delete_cancelled_removesNothing_andKeepsAnswer()
@@ -113,7 +100,7 @@ private slots:
         QVERIFY(player);
         player->listName()->setCurrentRow(1);
         player->prompts.answerNext(Prompts::AnswerCancel);
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         checkOnlyBox(*player, QStringLiteral("提示:"), QStringLiteral("确定将此曲目从当前列表中删除？"),
                      Prompts::OkCancel);
         QCOMPARE(player->window->state().msgAnswer, qint16(Prompts::AnswerCancel));
@@ -129,11 +116,11 @@ private slots:
         QVERIFY(player);
         play(*player, 0);
         player->prompts.answerNext(Prompts::AnswerOk);
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         QCOMPARE(player->window->state().msgAnswer, qint16(Prompts::AnswerOk));
         QCOMPARE(player->listName()->count(), 0);
         QCOMPARE(player->listUrl()->count(), 0);
-        QCOMPARE(count(*player), QStringLiteral("0"));
+        QCOMPARE(player->count(), QStringLiteral("0"));
         // Its own stop, then Stop's.
         QCOMPARE(player->media.calls, QStringList({"stop", "stop"}));
         QCOMPARE(player->label("lblCurrent")->text(), QStringLiteral("已停止"));
@@ -147,10 +134,10 @@ private slots:
         QVERIFY(player);
         play(*player, 2);
         player->prompts.answerNext(Prompts::AnswerOk);
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         QCOMPARE(player->names(), namesOf({0, 1, 3, 4}));
         QCOMPARE(player->urls(), urlsOf({0, 1, 3, 4}));
-        QCOMPARE(count(*player), QStringLiteral("4"));
+        QCOMPARE(player->count(), QStringLiteral("4"));
         QCOMPARE(player->media.calls, QStringList{QStringLiteral("setUrl:/m/3.mp3")});
         QCOMPARE(player->listName()->currentRow(), 2);
         QCOMPARE(player->window->playingEntry(), 2);
@@ -163,14 +150,14 @@ private slots:
         QVERIFY(player);
         play(*player, 2);
         player->prompts.answerNext(Prompts::AnswerOk);
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         QCOMPARE(player->urls(), urlsOf({0, 1}));
         QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
         QCOMPARE(player->label("lblCurrent")->text(), QStringLiteral("已停止"));
         QVERIFY(player->window->state().stoppedByUser);
         QCOMPARE(player->listName()->currentRow(), 1);
         QCOMPARE(player->window->playingEntry(), -1);
-        QCOMPARE(count(*player), QStringLiteral("2"));
+        QCOMPARE(player->count(), QStringLiteral("2"));
     }
 
     void delete_otherEntries_leavePlaybackAlone_andFollowPlayingEntry()
@@ -182,7 +169,7 @@ private slots:
         // Before the playing entry: it moves up one place.
         player->listName()->setCurrentRow(1);
         player->prompts.answerNext(Prompts::AnswerOk);
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         QCOMPARE(player->urls(), urlsOf({0, 2, 3, 4}));
         QCOMPARE(player->listName()->currentRow(), 1);
         QCOMPARE(player->window->playingEntry(), 2);
@@ -190,14 +177,14 @@ private slots:
         // After it, and the last: the selection lands on the new last entry.
         player->listName()->setCurrentRow(3);
         player->prompts.answerNext(Prompts::AnswerOk);
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         QCOMPARE(player->urls(), urlsOf({0, 2, 3}));
         QCOMPARE(player->listName()->currentRow(), 2);
         QCOMPARE(player->window->playingEntry(), 2);
         QCOMPARE(playingUrl(*player), QStringLiteral("/m/3.mp3"));
 
         QVERIFY(player->media.calls.isEmpty());
-        QCOMPARE(count(*player), QStringLiteral("3"));
+        QCOMPARE(player->count(), QStringLiteral("3"));
     }
 
     void delete_afterStop_lastPlayedEntry_startsNothing()
@@ -205,11 +192,11 @@ private slots:
         auto player = playerWith(3);
         QVERIFY(player);
         play(*player, 1);
-        click(*player, "imgStop");
+        player->click("imgStop");
         player->media.calls.clear();
         player->listName()->setCurrentRow(1);
         player->prompts.answerNext(Prompts::AnswerOk);
-        click(*player, "imgDelete");
+        player->click("imgDelete");
         QCOMPARE(player->urls(), urlsOf({0, 2}));
         QVERIFY(player->media.calls.isEmpty());
         QCOMPARE(player->window->playingEntry(), -1);
@@ -233,10 +220,10 @@ private slots:
         auto player = playerWith(4);
         QVERIFY(player);
         play(*player, 1);
-        click(*player, "imgClear");
+        player->click("imgClear");
         QCOMPARE(player->listName()->count(), 0);
         QCOMPARE(player->listUrl()->count(), 0);
-        QCOMPARE(count(*player), QStringLiteral("0"));
+        QCOMPARE(player->count(), QStringLiteral("0"));
         QCOMPARE(player->window->playingEntry(), -1);
         QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
         QCOMPARE(player->label("lblCurrent")->text(), QStringLiteral("已停止"));
@@ -248,8 +235,8 @@ private slots:
         auto player = playerWith(0);
         QVERIFY(player);
         player->label("lblTotlenum")->setText(QStringLiteral("stale"));
-        click(*player, "imgClear");
-        QCOMPARE(count(*player), QStringLiteral("0"));
+        player->click("imgClear");
+        QCOMPARE(player->count(), QStringLiteral("0"));
         QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
         QVERIFY(player->window->state().stoppedByUser);
         QVERIFY(player->prompts.shown().isEmpty());
@@ -260,13 +247,13 @@ private slots:
         auto player = playerWith(5);
         QVERIFY(player);
         player->listName()->setCurrentRow(2);
-        click(*player, "imglistNext");
+        player->click("imglistNext");
         QCOMPARE(player->names(), namesOf({0, 1, 3, 2, 4}));
         QCOMPARE(player->urls(), urlsOf({0, 1, 3, 2, 4}));
         QCOMPARE(player->listName()->currentRow(), 3);
         QVERIFY(player->prompts.shown().isEmpty());
         QVERIFY(player->media.calls.isEmpty());
-        QCOMPARE(count(*player), QStringLiteral("5"));
+        QCOMPARE(player->count(), QStringLiteral("5"));
     }
 
     void moveUp_fromIndex2OfFive_swapsBothListsAndSelects1()
@@ -274,7 +261,7 @@ private slots:
         auto player = playerWith(5);
         QVERIFY(player);
         player->listName()->setCurrentRow(2);
-        click(*player, "imglistPre");
+        player->click("imglistPre");
         QCOMPARE(player->names(), namesOf({0, 2, 1, 3, 4}));
         QCOMPARE(player->urls(), urlsOf({0, 2, 1, 3, 4}));
         QCOMPARE(player->listName()->currentRow(), 1);
@@ -302,7 +289,7 @@ private slots:
         auto player = playerWith(3);
         QVERIFY(player);
         player->listName()->setCurrentRow(row);
-        click(*player, button.toLatin1().constData());
+        player->click(button.toLatin1().constData());
         checkOnlyBox(*player, title, text);
         QCOMPARE(player->names(), namesOf({0, 1, 2}));
         QCOMPARE(player->urls(), urlsOf({0, 1, 2}));
@@ -314,7 +301,7 @@ private slots:
         for (const char *button : {"imglistNext", "imglistPre"}) {
             auto player = playerWith(0);
             QVERIFY(player);
-            click(*player, button);
+            player->click(button);
             checkOnlyBox(*player, QStringLiteral("操作错误:"), QStringLiteral("播放列表空，无可移动曲目！"));
             QCOMPARE(player->listName()->count(), 0);
         }
@@ -324,8 +311,8 @@ private slots:
     {
         auto player = playerWith(3);
         QVERIFY(player);
-        click(*player, "imglistNext");
-        click(*player, "imglistPre");
+        player->click("imglistNext");
+        player->click("imglistPre");
         QVERIFY(player->prompts.shown().isEmpty());
         QCOMPARE(player->names(), namesOf({0, 1, 2}));
         QCOMPARE(player->urls(), urlsOf({0, 1, 2}));
@@ -338,15 +325,15 @@ private slots:
         QVERIFY(player);
         play(*player, 2);
         // The playing entry itself moves down.
-        click(*player, "imglistNext");
+        player->click("imglistNext");
         QCOMPARE(player->window->playingEntry(), 3);
         // Its upper neighbour moves down past it.
         player->listName()->setCurrentRow(2);
-        click(*player, "imglistNext");
+        player->click("imglistNext");
         QCOMPARE(player->window->playingEntry(), 2);
         // Its lower neighbour moves up past it.
         player->listName()->setCurrentRow(3);
-        click(*player, "imglistPre");
+        player->click("imglistPre");
         QCOMPARE(player->window->playingEntry(), 3);
         QCOMPARE(playingUrl(*player), QStringLiteral("/m/2.mp3"));
         QVERIFY(player->media.calls.isEmpty());
@@ -376,7 +363,7 @@ private slots:
 
         item("清空列表")->trigger();
         QCOMPARE(player->listName()->count(), 0);
-        QCOMPARE(count(*player), QStringLiteral("0"));
+        QCOMPARE(player->count(), QStringLiteral("0"));
         QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
     }
 };

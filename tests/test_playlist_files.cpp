@@ -71,16 +71,11 @@ private:
             return nullptr;
         if (!paths.isEmpty()) {
             player->prompts.chooseFilesNext(paths);
-            click(*player, "imgAdd");
+            player->click("imgAdd");
         }
         player->prompts.clear();
         return player;
     }
-    void click(PlayerFixture &player, const char *button)
-    {
-        QTest::mouseClick(player.window->findChild<ImageButton *>(QLatin1String(button)), Qt::LeftButton);
-    }
-    QString count(PlayerFixture &player) { return player.label("lblTotlenum")->text(); }
     QString playlistFilter()
     {
         FileDialogSettings settings;
@@ -91,7 +86,7 @@ private:
     void open(PlayerFixture &player, const QString &file)
     {
         player.prompts.chooseFileNext(file);
-        click(player, "imgLstopen");
+        player.click("imgLstopen");
     }
 
     const QStringList m_three = {QStringLiteral("/m/a.mp3"), QStringLiteral("/home/用户/音乐/歌曲 1.mp3"),
@@ -107,7 +102,7 @@ private slots:
         player->listName()->setCurrentRow(1);
         const QString target = player->dir.filePath(QStringLiteral("mine.m3u"));
         player->prompts.chooseFileNext(target);
-        click(*player, "imgLstsave");
+        player->click("imgLstsave");
         QCOMPARE(readAll(target), m_threeBytes);
         QCOMPARE(player->prompts.lastFilter, playlistFilter());
         QVERIFY(player->prompts.shown().isEmpty());
@@ -123,7 +118,7 @@ private slots:
         const QString target = player->dir.filePath(QStringLiteral("no extension"));
         writeAll(target, QByteArray(5000, 'x'));
         player->prompts.chooseFileNext(target);
-        click(*player, "imgLstsave");
+        player->click("imgLstsave");
         QCOMPARE(readAll(target), m_threeBytes);
         QVERIFY(!QFile::exists(target + QStringLiteral(".m3u")));
     }
@@ -145,7 +140,7 @@ private slots:
         {
             FileSizeLimit limit(1024);
             QVERIFY(limit.active());
-            click(*player, "imgLstsave");
+            player->click("imgLstsave");
         }
         QCOMPARE(readAll(target), old);
         // No half-written temporary file left beside it either.
@@ -155,7 +150,7 @@ private slots:
 
         // The same save without the limit goes through.
         player->prompts.chooseFileNext(target);
-        click(*player, "imgLstsave");
+        player->click("imgLstsave");
         QCOMPARE(readAll(target), Playlist::encode(many));
     }
 
@@ -178,7 +173,7 @@ private slots:
     {
         auto player = playerWith({});
         QVERIFY(player);
-        click(*player, "imgLstsave");
+        player->click("imgLstsave");
         QCOMPARE(player->prompts.shown().size(), 1);
         const ScriptedPrompts::Shown &box = player->prompts.shown().constFirst();
         QCOMPARE(box.title, QStringLiteral("操作错误:"));
@@ -194,7 +189,7 @@ private slots:
         QVERIFY(player);
         const QStringList before = QDir(player->dir.path()).entryList(QDir::Files);
         player->prompts.chooseFileNext(QString());
-        click(*player, "imgLstsave");
+        player->click("imgLstsave");
         QCOMPARE(player->prompts.choosersShown(), 1);
         QCOMPARE(QDir(player->dir.path()).entryList(QDir::Files), before);
         QVERIFY(player->prompts.shown().isEmpty());
@@ -206,14 +201,14 @@ private slots:
         QVERIFY(saver);
         const QString file = saver->dir.filePath(QStringLiteral("round trip.m3u"));
         saver->prompts.chooseFileNext(file);
-        click(*saver, "imgLstsave");
+        saver->click("imgLstsave");
 
         auto opener = playerWith({});
         QVERIFY(opener);
         open(*opener, file);
         QCOMPARE(opener->urls(), m_three);
         QCOMPARE(opener->names(), QStringList({"a.mp3", "歌曲 1.mp3", "song.mp3"}));
-        QCOMPARE(count(*opener), QStringLiteral("3"));
+        QCOMPARE(opener->count(), QStringLiteral("3"));
         QCOMPARE(opener->prompts.lastFilter, playlistFilter());
     }
 
@@ -231,7 +226,7 @@ private slots:
         open(*player, file);
         QCOMPARE(player->urls(), five + QStringList({"/m/1.mp3", "/n/x.mp3", "/m/1.mp3", "/n/x.mp3"}));
         QCOMPARE(player->names().mid(5), QStringList({"1.mp3", "x.mp3", "1.mp3", "x.mp3"}));
-        QCOMPARE(count(*player), QStringLiteral("9"));
+        QCOMPARE(player->count(), QStringLiteral("9"));
         QCOMPARE(player->listName()->currentRow(), 3);
         QVERIFY(player->media.calls.isEmpty());
         QVERIFY(player->prompts.shown().isEmpty());
@@ -282,7 +277,7 @@ private slots:
             url.replace(QLatin1Char('@'), player->dir.path());
         QCOMPARE(player->urls(), urls);
         QCOMPARE(player->names(), names);
-        QCOMPARE(count(*player), QString::number(urls.size()));
+        QCOMPARE(player->count(), QString::number(urls.size()));
     }
 
     void open_cancelledOrUnreadable_changesNothingSilently()
@@ -295,7 +290,7 @@ private slots:
         QCOMPARE(player->prompts.choosersShown(), 2);
         QCOMPARE(player->urls(), QStringList{QStringLiteral("/m/a.mp3")});
         QCOMPARE(player->listName()->currentRow(), 0);
-        QCOMPARE(count(*player), QStringLiteral("1"));
+        QCOMPARE(player->count(), QStringLiteral("1"));
         QVERIFY(player->prompts.shown().isEmpty());
     }
 
@@ -311,7 +306,7 @@ private slots:
         open(*player, file);
         QCOMPARE(player->listName()->count(), 32767);
         QCOMPARE(player->listUrl()->count(), 32767);
-        QCOMPARE(count(*player), QStringLiteral("32767"));
+        QCOMPARE(player->count(), QStringLiteral("32767"));
         QCOMPARE(player->urls().last(), QStringLiteral("/n/2.mp3"));
     }
 };

@@ -84,11 +84,6 @@ class SoundTest : public QObject
     Q_OBJECT
 
 private:
-    void click(PlayerFixture &player, const char *button, int times = 1)
-    {
-        for (int i = 0; i < times; ++i)
-            QTest::mouseClick(player.window->findChild<ImageButton *>(QLatin1String(button)), Qt::LeftButton);
-    }
     QWidget *bar(PlayerFixture &player)
     {
         return player.window->findChild<QWidget *>(QStringLiteral("imgSound"));
@@ -115,10 +110,10 @@ private slots:
         checkBar(player, 50);
         const int top = bar(player)->y();
         for (int volume = 40; volume >= 0; volume -= 10) {
-            click(player, "imgSounddown");
+            player.click("imgSounddown");
             checkBar(player, volume);
         }
-        click(player, "imgSounddown");
+        player.click("imgSounddown");
         checkBar(player, 0);
         QCOMPARE(bar(player)->y(), top);
     }
@@ -128,15 +123,15 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         for (int volume = 60; volume <= 100; volume += 10) {
-            click(player, "imgSoundup");
+            player.click("imgSoundup");
             checkBar(player, volume);
         }
-        click(player, "imgSoundup");
+        player.click("imgSoundup");
         checkBar(player, 100);
         // And all the way back: no half pixel is lost on the way.
-        click(player, "imgSounddown", 10);
+        player.click("imgSounddown", 10);
         checkBar(player, 0);
-        click(player, "imgSoundup", 5);
+        player.click("imgSoundup", 5);
         checkBar(player, 50);
     }
 
@@ -145,10 +140,10 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         player.media.setVolume(95);
-        click(player, "imgSoundup");
+        player.click("imgSoundup");
         checkBar(player, 100);
         player.media.setVolume(5);
-        click(player, "imgSounddown");
+        player.click("imgSounddown");
         checkBar(player, 0);
     }
 
@@ -160,12 +155,12 @@ private slots:
         QVERIFY(line);
         QVERIFY(line->isHidden());
 
-        click(player, "imgMute1");
+        player.click("imgMute1");
         QVERIFY(player.media.mute());
         QVERIFY(!line->isHidden());
-        click(player, "imgSoundup");
+        player.click("imgSoundup");
         QVERIFY(player.media.mute());
-        click(player, "imgMute1");
+        player.click("imgMute1");
         QVERIFY(!player.media.mute());
         QVERIFY(line->isHidden());
         checkBar(player, 60);
@@ -176,21 +171,21 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         QLabel *speed = player.label("lblSpeed");
-        click(player, "imgSpeedup", 2);
+        player.click("imgSpeedup", 2);
         checkCaption(speed, QStringLiteral("快速 2"), kRed);
         QCOMPARE(player.media.rate(), 1.2);
-        click(player, "imgSpeeddown");
+        player.click("imgSpeeddown");
         checkCaption(speed, QStringLiteral("快速 1"), kRed);
-        click(player, "imgSpeed0");
+        player.click("imgSpeed0");
         checkCaption(speed, QStringLiteral("原速度"), kNormal);
         QCOMPARE(player.media.rate(), 1.0);
 
-        click(player, "imgSpeeddown");
+        player.click("imgSpeeddown");
         checkCaption(speed, QStringLiteral("慢速 1"), kGreen);
-        click(player, "imgSpeeddown", 2);
+        player.click("imgSpeeddown", 2);
         checkCaption(speed, QStringLiteral("慢速 3"), kGreen);
         QVERIFY(std::abs(player.media.rate() - 0.7) < 1e-9);
-        click(player, "imgSpeedup", 3);
+        player.click("imgSpeedup", 3);
         checkCaption(speed, QStringLiteral("原速度"), kNormal);
     }
 
@@ -199,14 +194,14 @@ private slots:
         PlayerFixture player;
         QVERIFY(player.load());
         QLabel *speed = player.label("lblSpeed");
-        click(player, "imgSpeedup");
+        player.click("imgSpeedup");
         player.media.refuseRates(true);
-        click(player, "imgSpeedup");
-        click(player, "imgSpeeddown", 3);
+        player.click("imgSpeedup");
+        player.click("imgSpeeddown", 3);
         checkCaption(speed, QStringLiteral("快速 1"), kRed);
         player.media.refuseRates(false);
         // One step back from "faster 1" is normal only if no refused press counted.
-        click(player, "imgSpeeddown");
+        player.click("imgSpeeddown");
         checkCaption(speed, QStringLiteral("原速度"), kNormal);
     }
 
@@ -233,7 +228,7 @@ private slots:
         QVERIFY(player.load());
         QLabel *channel = player.label("lblCsc");
         QLabel *speed = player.label("lblSpeed");
-        click(player, "imgSpeedup");
+        player.click("imgSpeedup");
 
         QTest::mouseClick(channel, Qt::LeftButton);
         checkCaption(channel, QStringLiteral("左声道"), kGreen);

@@ -28,18 +28,11 @@ private:
         auto player = std::make_unique<PlayerFixture>();
         if (!player->load())
             return nullptr;
-        QStringList paths;
-        for (int i = 0; i < entries; ++i)
-            paths.append(QStringLiteral("/m/%1.mp3").arg(i));
-        if (!paths.isEmpty())
-            player->window->addChosenFiles(paths);
+        if (entries > 0)
+            player->window->addChosenFiles(PlayerFixture::paths(entries));
         return player;
     }
     static QString path(int i) { return QStringLiteral("/m/%1.mp3").arg(i); }
-    static void click(PlayerFixture &p, const char *name)
-    {
-        QTest::mouseClick(p.window->findChild<ImageButton *>(QLatin1String(name)), Qt::LeftButton);
-    }
     static QTimer *timer(PlayerFixture &p, const char *name)
     {
         return p.window->findChild<QTimer *>(QLatin1String(name));
@@ -63,7 +56,7 @@ private slots:
         p->window->state().stoppedByUser = true;
         p->prompts.answerNext(Prompts::AnswerOk);
         p->prompts.chooseFilesNext({QStringLiteral("/m/new.mp3")});
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         QCOMPARE(p->prompts.shown().size(), 1);
         QCOMPARE(p->prompts.shown()[0].title, QStringLiteral("播放错误:"));
         QCOMPARE(p->prompts.shown()[0].text, QStringLiteral("播放列表为空，请添加曲目！"));
@@ -80,7 +73,7 @@ private slots:
         auto p = playerWith(0);
         p->window->state().stoppedByUser = true;
         p->prompts.answerNext(Prompts::AnswerCancel);
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         QCOMPARE(p->window->state().msgAnswer, 2);
         QCOMPARE(p->prompts.choosersShown(), 0);
         QCOMPARE(p->window->state().stoppedByUser, false);
@@ -90,35 +83,35 @@ private slots:
     {
         auto p = playerWith(3);
         timer(*p, "timerDisplay")->stop();
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         QCOMPARE(p->media.urls, QStringList{path(0)});
         QCOMPARE(selection(*p), -1);
         QVERIFY(timer(*p, "timerDisplay")->isActive());
         select(*p, 2);
-        click(*p, "imgPlay");
-        click(*p, "imgPlay"); // the same entry starts over
+        p->click("imgPlay");
+        p->click("imgPlay"); // the same entry starts over
         QCOMPARE(p->media.urls, QStringList({path(0), path(2), path(2)}));
     }
 
     void pause_togglesAndPlayResumesWithoutNewUrl()
     {
         auto p = playerWith(2);
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         p->media.setState(Playing);
         p->media.calls.clear();
-        click(*p, "imgPause");
+        p->click("imgPause");
         QCOMPARE(p->media.calls, QStringList{QStringLiteral("pause")});
         QCOMPARE(p->label("lblCurrent")->text(), QStringLiteral("已暂停"));
         QVERIFY(!timer(*p, "timerDisplay")->isActive());
         QVERIFY(!timer(*p, "timerTotle")->isActive());
         QVERIFY(p->window->state().isPaused);
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         QCOMPARE(p->media.calls, QStringList({"pause", "play"}));
         QVERIFY(timer(*p, "timerDisplay")->isActive());
         QVERIFY(!p->window->state().isPaused);
         // Pause twice: the second press resumes.
-        click(*p, "imgPause");
-        click(*p, "imgPause");
+        p->click("imgPause");
+        p->click("imgPause");
         QCOMPARE(p->media.calls, QStringList({"pause", "play", "pause", "play"}));
         QVERIFY(!p->window->state().isPaused);
     }
@@ -127,11 +120,11 @@ private slots:
     {
         auto p = playerWith(3);
         select(*p, 1);
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         p->media.setState(Playing);
         p->window->findChild<LineControl *>(QStringLiteral("lineFront"))->setX2(1200);
         p->label("lblTime")->setText(QStringLiteral("01:00"));
-        click(*p, "imgStop");
+        p->click("imgStop");
         QVERIFY(p->window->state().stoppedByUser);
         QCOMPARE(p->media.calls.last(), QStringLiteral("stop"));
         QCOMPARE(selection(*p), -1);
@@ -140,7 +133,7 @@ private slots:
         QCOMPARE(p->label("lblTotletime")->text(), QStringLiteral("00:00:00"));
         QCOMPARE(p->window->findChild<LineControl *>(QStringLiteral("lineFront"))->x2(), 0.0);
         QVERIFY(timer(*p, "timerTotle")->isActive()); // the timers keep running
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         QCOMPARE(p->media.urls.last(), path(0));
         QVERIFY(!p->window->state().stoppedByUser);
     }
@@ -148,12 +141,12 @@ private slots:
     void nextAndPrevious_moveSelectionAndPlay_andShowBoundaryBoxes()
     {
         auto p = playerWith(3);
-        click(*p, "imgNext"); // no selection: the first entry
+        p->click("imgNext"); // no selection: the first entry
         QCOMPARE(selection(*p), 0);
-        click(*p, "imgNext");
-        click(*p, "imgNext");
+        p->click("imgNext");
+        p->click("imgNext");
         QCOMPARE(p->media.urls, QStringList({path(0), path(1), path(2)}));
-        click(*p, "imgNext");
+        p->click("imgNext");
         QCOMPARE(p->prompts.shown().size(), 1);
         QCOMPARE(p->prompts.shown()[0].title, QStringLiteral("播放错误:"));
         QCOMPARE(p->prompts.shown()[0].text, QStringLiteral("已是尾纪录！"));
@@ -161,10 +154,10 @@ private slots:
         QCOMPARE(selection(*p), 2);
         QCOMPARE(p->media.urls.size(), 3); // playback left running
 
-        click(*p, "imgPrev");
-        click(*p, "imgPrev");
+        p->click("imgPrev");
+        p->click("imgPrev");
         QCOMPARE(p->media.urls.mid(3), QStringList({path(1), path(0)}));
-        click(*p, "imgPrev");
+        p->click("imgPrev");
         QCOMPARE(p->prompts.shown().size(), 2);
         QCOMPARE(p->prompts.shown()[1].text, QStringLiteral("已是首纪录！"));
         QCOMPARE(p->media.urls.size(), 5);
@@ -174,8 +167,8 @@ private slots:
     void nextAndPrevious_emptyList_showOperationError()
     {
         auto p = playerWith(0);
-        click(*p, "imgNext");
-        click(*p, "imgPrev");
+        p->click("imgNext");
+        p->click("imgPrev");
         QCOMPARE(p->prompts.shown().size(), 2);
         for (const auto &box : p->prompts.shown()) {
             QCOMPARE(box.title, QStringLiteral("操作错误:"));
@@ -187,7 +180,7 @@ private slots:
     void previous_noSelection_goesToFirstEntry()
     {
         auto p = playerWith(3);
-        click(*p, "imgPrev");
+        p->click("imgPrev");
         QCOMPARE(selection(*p), 0);
         QCOMPARE(p->media.urls, QStringList{path(0)});
         QVERIFY(p->prompts.shown().isEmpty());
@@ -196,11 +189,11 @@ private slots:
     void nextAndPrevious_afterPlayWithoutSelection_goOnFromThePlayingEntry()
     {
         auto p = playerWith(3);
-        click(*p, "imgPlay"); // entry 0 plays, nothing selected
-        click(*p, "imgPrev");
+        p->click("imgPlay"); // entry 0 plays, nothing selected
+        p->click("imgPrev");
         QCOMPARE(p->prompts.shown().size(), 1);
         QCOMPARE(p->prompts.shown()[0].text, QStringLiteral("已是首纪录！"));
-        click(*p, "imgNext");
+        p->click("imgNext");
         QCOMPARE(p->media.urls, QStringList({path(0), path(1)}));
         QCOMPARE(selection(*p), 1);
     }
@@ -208,10 +201,10 @@ private slots:
     void nextPreviousAndDoubleClick_leaveStoppedByUserPausedAndTimers()
     {
         auto p = playerWith(3);
-        click(*p, "imgPause");
-        click(*p, "imgStop");
+        p->click("imgPause");
+        p->click("imgStop");
         timer(*p, "timerTotle")->stop();
-        click(*p, "imgNext");
+        p->click("imgNext");
         QVERIFY(p->window->state().stoppedByUser);
         QVERIFY(p->window->state().isPaused);
         QVERIFY(!timer(*p, "timerDisplay")->isActive());
@@ -238,10 +231,10 @@ private slots:
     {
         auto p = playerWith(1);
         p->media.setPosition(5);
-        click(*p, "imgStepback"); // "快进"
+        p->click("imgStepback"); // "快进"
         QCOMPARE(p->media.calls.last(), QStringLiteral("seek:15"));
-        click(*p, "imgStepfront"); // "快退"
-        click(*p, "imgStepfront");
+        p->click("imgStepfront"); // "快退"
+        p->click("imgStepfront");
         QCOMPARE(p->media.calls.last(), QStringLiteral("seek:-5"));
     }
 
@@ -252,14 +245,14 @@ private slots:
         const QStringList captions = {"顺序循环", "随机循环", "单曲循环", "全部循环"};
         const QList<int> modes = {3, 0, 1, 2};
         for (int i = 0; i < 4; ++i) {
-            click(*p, "imgLoop");
+            p->click("imgLoop");
             QCOMPARE(int(p->window->state().playMode), modes[i]);
             QCOMPARE(p->label("lblLoop")->text(), captions[i]);
         }
         QCOMPARE(changed.size(), 4);
         QVERIFY(p->media.calls.isEmpty());
         p->window->state().playMode = 7; // not a mode: the button leaves it
-        click(*p, "imgLoop");
+        p->click("imgLoop");
         QCOMPARE(int(p->window->state().playMode), 7);
     }
 
@@ -268,7 +261,7 @@ private slots:
         auto p = playerWith(3);
         p->window->state().playMode = 3;
         select(*p, 0);
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         p->media.setState(Playing);
         p->media.calls.clear();
 
@@ -333,8 +326,8 @@ private slots:
         QCOMPARE(selection(*p), 1);
 
         // Started by Play with nothing selected: the ended track plays again.
-        click(*p, "imgStop");
-        click(*p, "imgPlay");
+        p->click("imgStop");
+        p->click("imgPlay");
         p->media.setState(Playing);
         naturalEnd(*p);
         QCOMPARE(p->media.urls.last(), path(0));
@@ -361,7 +354,7 @@ private slots:
     void endOfTrack_afterPlayWithoutSelection_continuesFromThePlayingEntry()
     {
         auto p = playerWith(3);
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         p->media.setState(Playing);
         naturalEnd(*p);
         QCOMPARE(p->media.urls, QStringList({path(0), path(1)}));
@@ -373,7 +366,7 @@ private slots:
         auto p = playerWith(2);
         p->media.setMedia(QStringLiteral("歌"), 125);
         select(*p, 0);
-        click(*p, "imgStop");
+        p->click("imgStop");
         p->media.calls.clear();
         p->media.setState(Playing);
         QCOMPARE(p->label("lblTotletime")->text(), QStringLiteral("02:05"));
@@ -391,7 +384,7 @@ private slots:
         auto p = playerWith(3);
         p->media.setEndIsError(true);
         select(*p, 0);
-        click(*p, "imgPlay");
+        p->click("imgPlay");
         for (int i = 0; i < 10 && p->media.calls.last() != QLatin1String("stop"); ++i) {
             p->media.setState(Stopped);
             if (p->window->state().endPhase == 2)
@@ -471,7 +464,7 @@ private slots:
         QTest::mouseClick(bar, Qt::RightButton, {}, QPoint(324, 3)); // past the full scale
         QVERIFY(p->media.currentPosition() > 200);
         p->media.calls.clear();
-        click(*p, "imgPause");
+        p->click("imgPause");
         p->media.setState(MediaComponent::Paused);
         QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(80, 3));
         QCOMPARE(p->media.calls, QStringList{QStringLiteral("pause")});

@@ -1,7 +1,10 @@
 #include "PlayerFixture.h"
 
+#include "ImageButton.h"
+
 #include <QLabel>
 #include <QListWidget>
+#include <QTest>
 
 PlayerFixture::PlayerFixture(const QString &programFolder)
 {
@@ -50,4 +53,24 @@ QStringList PlayerFixture::names() const
 QStringList PlayerFixture::urls() const
 {
     return textsOf(listUrl());
+}
+
+QString PlayerFixture::count() const
+{
+    return label("lblTotlenum")->text();
+}
+
+void PlayerFixture::click(const char *button, int times) const
+{
+    auto *target = window->findChild<ImageButton *>(QLatin1String(button));
+    for (int i = 0; i < times; ++i)
+        QTest::mouseClick(target, Qt::LeftButton);
+}
+
+QStringList PlayerFixture::paths(int n)
+{
+    QStringList list;
+    for (int i = 0; i < n; ++i)
+        list.append(QStringLiteral("/m/%1.mp3").arg(i));
+    return list;
 }

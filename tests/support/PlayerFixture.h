@@ -34,6 +34,13 @@ struct PlayerFixture
     QLabel *label(const char *name) const;
     QStringList names() const;
     QStringList urls() const;
+    // The caption of the count label.
+    QString count() const;
+    // Clicks the window's image button of that name.
+    void click(const char *button, int times = 1) const;
+
+    // "/m/0.mp3" .. "/m/<n-1>.mp3".
+    static QStringList paths(int n);
 
     QTemporaryDir dir;
     FakeMediaComponent media;
