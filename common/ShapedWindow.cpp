@@ -1,14 +1,119 @@
 #include "ShapedWindow.h"
 
+#include <QBitmap>
+#include <QChildEvent>
+#include <QImage>
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 namespace ShapedWindow {
+namespace {
+
+// Keeps one window's shape in step with its children.
+class Shaper : public QObject
+{
+public:
+    explicit Shaper(QWidget *window) : QObject(window), m_window(window)
+    {
+        setObjectName(QStringLiteral("ShapedWindow::Shaper"));
+        m_timer.setSingleShot(true);
+        m_timer.setInterval(0);
+        connect(&m_timer, &QTimer::timeout, this, &Shaper::cut);
+        watch(window);
+    }
+
+    void schedule()
+    {
+        if (!m_timer.isActive())
+            m_timer.start();
+    }
+
+    void cut()
+    {
+        // Only a visible window has a shape worth cutting; showing it cuts it.
+        if (!m_window->isVisible())
+            return;
+        const QRegion region = visibleRegion(m_window);
+        if (region != m_window->mask())
+            m_window->setMask(region);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::ChildAdded:
+            if (auto *child = qobject_cast<QWidget *>(static_cast<QChildEvent *>(event)->child()))
+                watch(child);
+            schedule();
+            break;
+        case QEvent::ChildRemoved:
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::Move:
+        case QEvent::Resize:
+            schedule();
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void watch(QWidget *widget)
+    {
+        widget->installEventFilter(this);
+        const auto children = widget->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        for (QWidget *child : children)
+            watch(child);
+    }
+
+    QWidget *m_window;
+    QTimer m_timer;
+};
+
+Shaper *shaperOf(QWidget *window)
+{
+    return window->findChild<Shaper *>(QStringLiteral("ShapedWindow::Shaper"), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
 
 void apply(QWidget *window)
 {
     window->setWindowFlag(Qt::FramelessWindowHint, true);
-    window->setAttribute(Qt::WA_TranslucentBackground, true);
-    window->setAutoFillBackground(false);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, kKeyColour);
+    window->setPalette(palette);
+    window->setAutoFillBackground(true);
+    if (!shaperOf(window))
+        new Shaper(window);
+}
+
+void reshape(QWidget *window)
+{
+    if (Shaper *shaper = shaperOf(window))
+        shaper->schedule();
+}
+
+QRegion visibleRegion(QWidget *window)
+{
+    // Drawn at one device pixel per logical pixel: the shape is in the
+    // window's own coordinates, whatever the screen's density.
+    QImage image(window->size(), QImage::Format_RGB32);
+    image.fill(kKeyColour);
+    {
+        QPainter painter(&image);
+        window->render(&painter, QPoint(), QRegion(window->rect()),
+                       QWidget::DrawWindowBackground | QWidget::DrawChildren | QWidget::IgnoreMask);
+    }
+    // A bitmap's set bits (color1) are the region; in this mask they are the
+    // pixels that are not the key colour.
+    const QImage mask = image.createMaskFromColor(kKeyColour.rgb(), Qt::MaskInColor);
+    return QRegion(QBitmap::fromImage(mask));
 }
 
 } // namespace ShapedWindow

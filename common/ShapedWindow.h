@@ -1,11 +1,32 @@
 #pragma once
 
+#include <QColor>
+#include <QRegion>
+
 class QWidget;
 
-// A window without a system frame whose background is see-through, so that
-// only its pictures, labels and bars are seen.
+// A window without a system frame that shows only what is drawn on it. Its
+// background is painted in the key colour, pure blue, and the window's shape
+// is cut from every pixel that is not that colour: the desktop shows through
+// around its pictures, labels and bars, with or without a compositor.
+//
+// The shape follows the children: it is cut again whenever one of them moves,
+// is resized, shown or hidden. A child that paints its whole rectangle (a
+// picture, a bar, a label with a background of its own) keeps the shape
+// steady while its content changes; a label without a background leaves only
+// its glyphs, so its window should call reshape() after changing its text.
 namespace ShapedWindow {
 
+inline const QColor kKeyColour{0, 0, 255};
+
 void apply(QWidget *window);
+
+// Cuts the shape again at the next turn of the event loop (several calls in
+// a row cut it once).
+void reshape(QWidget *window);
+
+// What the shape is cut from: the pixels of the window, children included,
+// that are not the key colour, in the window's own coordinates.
+QRegion visibleRegion(QWidget *window);
 
 } // namespace ShapedWindow

@@ -4,11 +4,13 @@
 #include "Connectivity.h"
 #include "FileDialogSettings.h"
 #include "MediaComponent.h"
+#include "ShapedWindow.h"
 #include "Skin.h"
 #include "WindowPresence.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -153,6 +155,35 @@ private slots:
         QCOMPARE(settings.qtFilter(), QStringLiteral("*.mp3文件 (*.mp3);;All file(*.*) (*)"));
         settings.filter = QStringLiteral("播放列表(*.m3u)|*.m3u");
         QCOMPARE(settings.qtFilter(), QStringLiteral("播放列表(*.m3u) (*.m3u)"));
+    }
+
+    void shapedWindow_showsOnlyItsChildren_andFollowsThem()
+    {
+        QWidget window;
+        window.resize(100, 60);
+        ShapedWindow::apply(&window);
+        auto *picture = new QLabel(&window);
+        picture->setAutoFillBackground(true);
+        picture->setStyleSheet(QStringLiteral("background: #202020"));
+        picture->setGeometry(10, 10, 20, 20);
+        auto *bar = new QLabel(&window);
+        bar->setAutoFillBackground(true);
+        bar->setStyleSheet(QStringLiteral("background: #c00000"));
+        bar->setGeometry(50, 40, 30, 5);
+        window.show();
+        QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
+
+        // Only the two children are left of the blue window.
+        const QRegion both = QRegion(10, 10, 20, 20) + QRegion(50, 40, 30, 5);
+        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), both, 2000);
+
+        // Moving, hiding and showing a child cut the shape again.
+        picture->move(0, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), QRegion(0, 0, 20, 20) + QRegion(50, 40, 30, 5), 2000);
+        bar->hide();
+        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), QRegion(0, 0, 20, 20), 2000);
+        bar->show();
+        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), QRegion(0, 0, 20, 20) + QRegion(50, 40, 30, 5), 2000);
     }
 
 private:
