@@ -80,20 +80,21 @@ private slots:
     void presence_seesOtherProcesses_andForgetsCrashedOnes()
     {
         const QString caption = QStringLiteral("TamselMP3Player");
-        const pid_t child = inChildProcess([&] {
-            static auto window = WindowPresence::announce(caption);
-        });
+        const pid_t child = inChildProcess([&] { static auto window = WindowPresence::announce(caption); });
         QVERIFY(child > 0);
         QVERIFY(WindowPresence::exists(caption));
         killHard(child); // no clean-up runs in the child
         QVERIFY(!WindowPresence::exists(caption));
         // The dead record is swept away, not just skipped.
-        QCOMPARE(QDir(WindowPresence::recordFolder()).entryList({QStringLiteral("*.window")}, QDir::Files).size(), 0);
+        QCOMPARE(
+            QDir(WindowPresence::recordFolder()).entryList({QStringLiteral("*.window")}, QDir::Files).size(),
+            0);
     }
 
     void singleInstance_isRefusedWhileAnotherLives_andFreedWhenItDies()
     {
-        const pid_t child = inChildProcess([] { WindowPresence::claimSingleInstance(QStringLiteral("KivuUpdate")); });
+        const pid_t child =
+            inChildProcess([] { WindowPresence::claimSingleInstance(QStringLiteral("KivuUpdate")); });
         QVERIFY(child > 0);
         QVERIFY(!WindowPresence::claimSingleInstance(QStringLiteral("KivuUpdate")));
         QVERIFY(WindowPresence::claimSingleInstance(QStringLiteral("TamselMP3Player")));

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A web server on the loopback interface that stands in for the makers' site.
+// It serves what each path is given, and can misbehave on purpose. It runs on
+// the test's own event loop; every answer closes its connection.
+class HttpServer : public QObject
+{
+    Q_OBJECT
+public:
+    enum Fault {
+        NoFault,
+        NoContentLength, // the body ends when the connection closes
+        WrongLength,     // declares declaredLength, sends the whole body
+        CutBody,         // declares the whole body, sends faultAt bytes, closes
+        Stall,           // declares the whole body, sends faultAt bytes, then nothing
+        NeverAnswer,     // reads the request and never answers
+        CloseAtOnce,     // closes the connection without a word
+    };
+
+    struct Response
+    {
+        int status = 200;
+        QByteArray body;
+        // Served from this file instead of body, block by block.
+        QString filePath;
+        QByteArray contentType = "text/html; charset=utf-8";
+        QList<QPair<QByteArray, QByteArray>> headers;
+        Fault fault = NoFault;
+        qint64 faultAt = 0;
+        qint64 declaredLength = -1;
+    };
+
+    explicit HttpServer(QObject *parent = nullptr);
+    ~HttpServer() override;
+
+    // Listens on 127.0.0.1 at a free port.
+    bool listen();
+    quint16 port() const;
+    // "http://127.0.0.1:<port>" + path.
+    QString url(const QString &path) const;
+
+    void route(const QString &path, const Response &response);
+    void route(const QString &path, const QByteArray &body);
+    // Answers path with a redirect to location.
+    void redirect(const QString &path, const QString &location, int status = 302);
+    void clearRoutes();
+
+    // Paths requested so far, in order.
+    QStringList requests() const { return m_requests; }
+    int hits(const QString &path) const { return int(m_requests.count(path)); }
+
+private:
+    struct Connection;
+
+    void accept();
+    void onRequestData(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const QString &path);
+    void pump(QTcpSocket *socket);
+
+    QTcpServer *m_server;
+    QHash<QString, Response> m_routes;
+    QStringList m_requests;
+    QHash<QTcpSocket *, Connection *> m_connections;
+};
