@@ -1,5 +1,10 @@
 #include "Form1.h"
 
+#include "AppInfo.h"
+#include "Connectivity.h"
+#include "Prompts.h"
+#include "Shell.h"
+
 #include <QApplication>
 #include <QFont>
 
@@ -9,7 +14,19 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("KivuUpdate"));
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
 
-    Form1 form1;
-    form1.show();
+    QtPrompts prompts;
+    DesktopShell shell;
+    SystemConnectivity connectivity;
+    UpdaterServices services;
+    services.prompts = &prompts;
+    services.shell = &shell;
+    services.connectivity = &connectivity;
+    services.programFolder = AppInfo::programFolder();
+    services.noticeUrl = AppInfo::noticePageUrl();
+    services.localVersion = AppInfo::localVersionText();
+
+    Form1 form1(services);
+    if (!form1.load())
+        return 1;
     return app.exec();
 }

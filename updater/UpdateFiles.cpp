@@ -1,0 +1,83 @@
+#include "UpdateFiles.h"
+
+#include "AppInfo.h"
+#include "NoticePage.h"
+
+#include <QFile>
+
+namespace UpdateFiles {
+namespace {
+
+constexpr int kPrefixLength = 2;
+constexpr qsizetype kMaxNameBytes = 255;
+const QString kSaveLink = QStringLiteral("保存至网盘");
+
+} // namespace
+
+std::optional<QList<Entry>> entries(const QString &page)
+{
+    std::optional<QString> section = NoticePage::fileListSection(page);
+    if (!section)
+        return std::nullopt;
+    NoticePage::cleanUpFileList(*section);
+    // The first three characters are the "<p>" of the first file; the piece
+    // after the last "<p>" stands before the push marker and is no file.
+    QStringList parts = NoticePage::paragraphs(section->mid(3));
+    parts.removeLast();
+    if (parts.isEmpty())
+        return std::nullopt;
+
+    QList<Entry> list;
+    for (const QString &part : std::as_const(parts)) {
+        const qsizetype q1 = part.indexOf(QLatin1Char('"'));
+        const qsizetype q2 = q1 < 0 ? -1 : part.indexOf(QLatin1Char('"'), q1 + 1);
+        if (q2 < 0 || q1 < kPrefixLength)
+            return std::nullopt;
+        Entry entry;
+        entry.text = part.left(q2 + 1);
+        entry.name = part.mid(kPrefixLength, q1 - kPrefixLength);
+        entry.shareAddress = part.mid(q1 + 1, q2 - q1 - 1);
+        list.append(entry);
+    }
+    return list;
+}
+
+std::optional<QString> downloadAddress(const QString &sharePage)
+{
+    const qsizetype k1 = sharePage.indexOf(kSaveLink);
+    const qsizetype k2 = k1 < 0 ? -1 : sharePage.indexOf(QLatin1String("href"), k1);
+    const qsizetype k3 = k2 < 0 ? -1 : sharePage.indexOf(QLatin1Char('"'), k2);
+    const qsizetype k4 = k3 < 0 ? -1 : sharePage.indexOf(QLatin1String("id=\""), k3);
+    if (k4 < 0)
+        return std::nullopt;
+    QString link = sharePage.mid(k3, k4 - k3);
+    NoticePage::StripToken(link, QStringLiteral("amp;"));
+    NoticePage::StripToken(link, QStringLiteral("\""));
+    return link.trimmed();
+}
+
+bool isSafeName(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return QFile::encodeName(name).size() <= kMaxNameBytes;
+}
+
+QString savedName(const QString &name)
+{
+    if (name == AppInfo::executableName(QStringLiteral("KivuUpdate")))
+        return AppInfo::executableName(QStringLiteral("NewKivuUpdate"));
+    return name;
+}
+
+bool isProgram(const QString &name)
+{
+    return name == AppInfo::executableName(QStringLiteral("KivuUpdate")) ||
+           name == AppInfo::executableName(QStringLiteral("TamselMP3Player"));
+}
+
+} // namespace UpdateFiles

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+class Connectivity;
+class Prompts;
+class Shell;
+
+// What the updater's windows use of the outside world. main() fills it with
+// the real layers; tests fill it with fakes, a temporary program folder and
+// short waits.
+struct UpdaterServices
+{
+    Prompts *prompts = nullptr;
+    Shell *shell = nullptr;
+    Connectivity *connectivity = nullptr;
+    QString programFolder;
+    QString noticeUrl;
+    // The updater's own version text, compared with the published one.
+    QString localVersion;
+    // The name under which the one running updater holds its place.
+    QString instanceName = QStringLiteral("KivuUpdate");
+    // One step of the countdown before the player is started again.
+    int countdownIntervalMs = 1000;
+    // A page or a download that brings no data for this long has failed.
+    int idleTimeoutMs = 30000;
+};
+
+// Whether another updater process holds the place. The first call claims it
+// for this process; later calls give the same answer.
+bool anotherUpdaterRunning(const QString &instanceName);
