@@ -1,0 +1,115 @@
+// The updater's download strip, as KivuUpdate runs it after 确定, against a
+// notice page given on the command line. Prints the bytes written into the
+// program folder, the time from the first download request to every file in
+// place, and the process's peak resident memory.
+//
+// Usage: bench_download NOTICE_URL PROGRAM_FOLDER
+#include "UD.h"
+#include "UpdateFiles.h"
+
+#include "Connectivity.h"
+#include "Prompts.h"
+#include "Shell.h"
+#include "Skin.h"
+#include "Transfer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// No box is ever shown: each one is printed and answered No.
+class PrintedPrompts : public Prompts
+{
+public:
+    int message(QWidget *, const QString &title, const QString &text, Buttons buttons, Icon) override
+    {
+        std::fprintf(stderr, "box: %s %s\n", qUtf8Printable(title), qUtf8Printable(text));
+        return buttons == Ok ? AnswerOk : AnswerNo;
+    }
+    QStringList openFiles(QWidget *, const QString &, const QString &, const QString &) override
+    {
+        return {};
+    }
+    QString openFile(QWidget *, const QString &, const QString &) override { return {}; }
+    QString saveFile(QWidget *, const QString &, const QString &) override { return {}; }
+};
+
+class QuietShell : public Shell
+{
+public:
+    bool openWebsite(const QString &) override { return true; }
+    bool startProgram(const QString &, const QString &) override { return true; }
+};
+
+QByteArray statusLine(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return "?";
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed();
+    }
+    return "?";
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: bench_download NOTICE_URL PROGRAM_FOLDER\n");
+        return 2;
+    }
+    PrintedPrompts prompts;
+    QuietShell shell;
+    UpdaterServices services;
+    services.prompts = &prompts;
+    services.shell = &shell;
+    services.noticeUrl = QString::fromLocal8Bit(argv[1]);
+    services.programFolder = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
+    services.instanceName = QStringLiteral("KivuUpdate-bench-%1").arg(QCoreApplication::applicationPid());
+    services.countdownIntervalMs = 1;
+    Skin::attach(services.programFolder);
+
+    auto *ud = new UD(services);
+    ud->setAttribute(Qt::WA_DeleteOnClose);
+    QElapsedTimer clock;
+    auto *label = ud->findChild<QLabel *>(QStringLiteral("Label1"));
+    QObject::connect(ud->findChild<Transfer *>(QStringLiteral("Inet1")), &Transfer::stateChanged, ud,
+                     [&](int state) {
+                         if (state == Transfer::Connecting && !clock.isValid() &&
+                             label->text().startsWith(QStringLiteral("正在下载")))
+                             clock.start();
+                     });
+    int result = 1;
+    QObject::connect(ud, &UD::downloadsFinished, ud, [&](bool ok) {
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        qint64 bytes = 0;
+        const auto *list = ud->findChild<QListWidget *>(QStringLiteral("List1"));
+        for (int i = 0; i < list->count(); ++i) {
+            const QString entry = list->item(i)->text();
+            const QString name = entry.mid(2, entry.indexOf(QLatin1Char('"')) - 2);
+            bytes += QFileInfo(QDir(services.programFolder).filePath(UpdateFiles::savedName(name))).size();
+        }
+        std::printf("ok=%d bytes=%lld seconds=%.3f mbps=%.1f vmhwm=%s\n", ok ? 1 : 0,
+                    static_cast<long long>(bytes), seconds, bytes / 1048576.0 / seconds,
+                    statusLine("VmHWM:").constData());
+        std::fflush(stdout);
+        result = ok ? 0 : 1;
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    });
+    ud->load();
+    app.exec();
+    return result;
+}
