@@ -177,8 +177,9 @@ void Form1::setLog(const QString &text)
 
 void Form1::Command1_Click()
 {
-    if (!Command1->isEnabled())
+    if (!Command1->isEnabled() || !isVisible())
         return;
+    Command1->setEnabled(false);
     // The download window is up before this one goes, so the updater never
     // stands without a window in between.
     auto *ud = new UD(m_services);
