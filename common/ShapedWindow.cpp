@@ -49,10 +49,23 @@ protected:
                 watch(child);
             schedule();
             break;
-        case QEvent::ChildRemoved:
         case QEvent::Show:
-        case QEvent::Hide:
+            // The window's own show event comes before it is mapped: cut at
+            // once, so that it never appears as a blue rectangle.
+            if (watched == m_window) {
+                m_timer.stop();
+                cut();
+            } else {
+                schedule();
+            }
+            break;
         case QEvent::Move:
+            // Dragging the window does not change its shape.
+            if (watched != m_window)
+                schedule();
+            break;
+        case QEvent::ChildRemoved:
+        case QEvent::Hide:
         case QEvent::Resize:
             schedule();
             break;
@@ -97,6 +110,19 @@ void reshape(QWidget *window)
 {
     if (Shaper *shaper = shaperOf(window))
         shaper->schedule();
+}
+
+QPixmap hardEdged(const QPixmap &picture)
+{
+    QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = qAlpha(line[x]) >= 128 ? (line[x] | 0xff000000u) : 0u;
+    }
+    QPixmap result = QPixmap::fromImage(image);
+    result.setDevicePixelRatio(picture.devicePixelRatio());
+    return result;
 }
 
 QRegion visibleRegion(QWidget *window)

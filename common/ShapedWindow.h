@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QRegion>
 
 class QWidget;
@@ -24,6 +25,11 @@ void apply(QWidget *window);
 // Cuts the shape again at the next turn of the event loop (several calls in
 // a row cut it once).
 void reshape(QWidget *window);
+
+// The picture with every pixel either opaque or clear. A half-transparent
+// edge pixel, blended with the key colour, would stay in the shape as a blue
+// fringe; outlines of pictures that border the key colour want this.
+QPixmap hardEdged(const QPixmap &picture);
 
 // What the shape is cut from: the pixels of the window, children included,
 // that are not the key colour, in the window's own coordinates.
