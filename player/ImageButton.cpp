@@ -10,6 +10,8 @@ ImageButton::ImageButton(const QString &name, const QString &picture, const QStr
 {
     setObjectName(name);
     setToolTip(toolTip);
+    setAccessibleName(toolTip);
+    setAccessibleDescription(toolTip);
     setGeometry(geometry);
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::PointingHandCursor);
@@ -18,6 +20,15 @@ ImageButton::ImageButton(const QString &name, const QString &picture, const QStr
 QSize ImageButton::sizeHint() const
 {
     return size();
+}
+
+void ImageButton::setPicture(const QString &picture)
+{
+    if (picture == m_pictureFile)
+        return;
+    m_pictureFile = picture;
+    m_picture = QPixmap();
+    update();
 }
 
 // Rendered once, at the size and pixel density the button is shown at.

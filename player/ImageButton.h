@@ -4,7 +4,8 @@
 #include <QPixmap>
 
 // A skinned button drawn from one picture: brighter under the pointer, pressed
-// in while held, and clicked on release inside the button.
+// in while held, and clicked on release inside the button. Screen readers get
+// its tooltip as name and description, and can press it.
 class ImageButton : public QAbstractButton
 {
     Q_OBJECT
@@ -13,6 +14,10 @@ public:
                 QWidget *parent);
 
     QSize sizeHint() const override;
+
+    // The picture file shown; two buttons show the same picture when these match.
+    const QString &pictureFile() const { return m_pictureFile; }
+    void setPicture(const QString &picture);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
