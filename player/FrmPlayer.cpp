@@ -2,6 +2,7 @@
 
 #include "ImageButton.h"
 #include "LineControl.h"
+#include "Mini.h"
 #include "Pictures.h"
 #include "SeekBar.h"
 
@@ -12,6 +13,7 @@
 #include "Skin.h"
 #include "WindowPresence.h"
 
+#include <QAccessibleWidget>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +51,16 @@ private:
     QPixmap m_picture;
 };
 
+// Screen readers see the player's own top-level windows, plain widgets to Qt,
+// as frames, as they see dialogs.
+QAccessibleInterface *windowInterface(const QString &className, QObject *object)
+{
+    if (className != QLatin1String("QWidget") || !object->isWidgetType())
+        return nullptr;
+    auto *widget = static_cast<QWidget *>(object);
+    return widget->isWindow() ? new QAccessibleWidget(widget, QAccessible::Window) : nullptr;
+}
+
 // Writes a help document from the program's resources. The whole file is
 // replaced, so an older, longer copy leaves nothing behind.
 bool writeDocument(const QDir &folder, const QString &name, bool onlyWhenMissing)
@@ -69,6 +81,8 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
 {
     // The pictures and documents live in this static library.
     Q_INIT_RESOURCE(player);
+    static const bool accessibleWindows = (QAccessible::installFactory(windowInterface), true);
+    Q_UNUSED(accessibleWindows);
     setObjectName(QStringLiteral("frmPlayer"));
     setWindowTitle(kCaption);
     setWindowIcon(QIcon(Pictures::path("app.svg")));
@@ -90,7 +104,10 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
     connectHandlers();
 }
 
-FrmPlayer::~FrmPlayer() = default;
+FrmPlayer::~FrmPlayer()
+{
+    delete m_mini;
+}
 
 ImageButton *FrmPlayer::addButton(const char *name, const char *picture, const QString &toolTip,
                                   const QRect &geometry, QWidget *parent)
@@ -103,6 +120,8 @@ QLabel *FrmPlayer::addLabel(const char *name, const QString &text, const QRect &
     auto *label = new QLabel(text, this);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
+    // Labels take their own presses: only the bare background drags the window.
+    label->setAttribute(Qt::WA_NoMousePropagation);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
@@ -131,7 +150,10 @@ void FrmPlayer::buildControls()
 
     // The seek bar and its progress line, measured in twips.
     Picture1 = new SeekBar(QStringLiteral("Picture1"), {8, 70, 325, 6}, this);
+    Picture1->setAccessibleName(QStringLiteral("播放进度"));
+    Picture1->setAccessibleDescription(QStringLiteral("单击可跳到该位置"));
     lineFront = new LineControl(QStringLiteral("lineFront"), SeekBar::kTwipsPerPixel, 5, kProgress, Picture1);
+    lineFront->setAccessibleName(QStringLiteral("已播放"));
 
     // Transport.
     addButton("imgStepfront", "rewind.svg", QStringLiteral("快退"), {10, 85, 28, 28});
@@ -152,6 +174,7 @@ void FrmPlayer::buildControls()
     auto *imgMute1 = addButton("imgMute1", "mute.svg", QStringLiteral("静音"), {188, 126, 22, 22});
     lineMute = new LineControl(QStringLiteral("lineMute"), 1, 2, QColor(255, 80, 80), imgMute1);
     lineMute->setPoints(2, 2, 20, 18);
+    lineMute->setAccessibleName(QStringLiteral("已静音"));
     lineMute->hide();
     addButton("imgSounddown", "sounddown.svg", QStringLiteral("减少音量"), {214, 127, 20, 20});
     addButton("imgSoundup", "soundup.svg", QStringLiteral("增加音量"), {236, 127, 20, 20});
@@ -160,6 +183,8 @@ void FrmPlayer::buildControls()
     bar->setPixmap(Pictures::render(Pictures::path("volume.svg"), {65, 8}, devicePixelRatioF()));
     bar->setScaledContents(true);
     bar->setGeometry(272, 133, 35, 8);
+    bar->setAttribute(Qt::WA_NoMousePropagation);
+    bar->setAccessibleName(QStringLiteral("音量"));
     imgSound = bar;
 
     timerDisplay = new QTimer(this);
@@ -181,6 +206,8 @@ void FrmPlayer::buildPlaylistPanel()
     Picture2 = new HeaderStrip(this);
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->setGeometry(339, 0, 250, 45);
+    Picture2->setAttribute(Qt::WA_NoMousePropagation);
+    Picture2->setAccessibleName(QStringLiteral("播放列表工具栏"));
     addButton("imgAdd", "add.svg", QStringLiteral("添加歌曲"), {6, 22, 20, 20}, Picture2);
     addButton("imgDelete", "delete.svg", QStringLiteral("删除歌曲"), {30, 22, 20, 20}, Picture2);
     addButton("imgClear", "clear.svg", QStringLiteral("清空列表"), {54, 22, 20, 20}, Picture2);
@@ -195,6 +222,7 @@ void FrmPlayer::buildPlaylistPanel()
     listName = new QListWidget(this);
     listName->setObjectName(QStringLiteral("listName"));
     listName->setGeometry(339, 45, 250, 111);
+    listName->setAccessibleName(QStringLiteral("播放列表"));
     listName->setSelectionMode(QAbstractItemView::SingleSelection);
     listName->setUniformItemSizes(true);
     listName->setFrameShape(QFrame::NoFrame);
@@ -212,23 +240,6 @@ void FrmPlayer::buildPlaylistPanel()
     listUrl->hide();
 }
 
-void FrmPlayer::buildMenu()
-{
-    menu = new QMenu(this);
-    menu->setObjectName(QStringLiteral("菜单"));
-    const QStringList items = {QStringLiteral("打开播放列表"), QStringLiteral("保存播放列表"), QStringLiteral("分隔1"),
-                               QStringLiteral("添加歌曲"),     QStringLiteral("删除歌曲"),     QStringLiteral("清空列表"),
-                               QStringLiteral("分隔2"),        QStringLiteral("上一曲"),       QStringLiteral("下一曲"),
-                               QStringLiteral("分隔3"),        QStringLiteral("窗体置顶"),     QStringLiteral("检查更新"),
-                               QStringLiteral("官方网站"),     QStringLiteral("分隔4"),        QStringLiteral("退出")};
-    for (const QString &item : items) {
-        const bool separator = item.startsWith(QStringLiteral("分隔"));
-        QAction *action = menu->addAction(separator ? QStringLiteral("-") : item);
-        action->setObjectName(item);
-        action->setSeparator(separator);
-    }
-}
-
 void FrmPlayer::connectHandlers()
 {
     using Handler = void (FrmPlayer::*)();
@@ -244,20 +255,9 @@ void FrmPlayer::connectHandlers()
         {"imgSoundup", &FrmPlayer::imgSoundup_Click},     {"imgSounddown", &FrmPlayer::imgSounddown_Click},
         {"imgMute1", &FrmPlayer::imgMute1_Click},         {"imgSpeedup", &FrmPlayer::imgSpeedup_Click},
         {"imgSpeeddown", &FrmPlayer::imgSpeeddown_Click}, {"imgSpeed0", &FrmPlayer::imgSpeed0_Click},
-        {"imgMin", &FrmPlayer::imgMin_Click},             {"imgClose", &FrmPlayer::imgClose_Click},
     };
     for (const auto &[name, handler] : buttons)
         connect(findChild<ImageButton *>(QLatin1String(name)), &QAbstractButton::clicked, this, handler);
-
-    // Each menu item only runs the handler of its button.
-    const QList<QPair<const char *, Handler>> items = {
-        {"打开播放列表", &FrmPlayer::imgLstopen_Click}, {"保存播放列表", &FrmPlayer::imgLstsave_Click},
-        {"添加歌曲", &FrmPlayer::imgAdd_Click},         {"删除歌曲", &FrmPlayer::imgDelete_Click},
-        {"清空列表", &FrmPlayer::imgClear_Click},       {"上一曲", &FrmPlayer::imglistPre_Click},
-        {"下一曲", &FrmPlayer::imglistNext_Click},      {"退出", &FrmPlayer::imgClose_Click},
-    };
-    for (const auto &[name, handler] : items)
-        connect(menu->findChild<QAction *>(QString::fromUtf8(name)), &QAction::triggered, this, handler);
 
     connect(listName, &QListWidget::itemDoubleClicked, this, &FrmPlayer::listName_DblClick);
     connect(Picture1, &SeekBar::mouseDown, this, &FrmPlayer::Picture1_MouseDown);
@@ -266,6 +266,7 @@ void FrmPlayer::connectHandlers()
     if (m_services.media)
         connect(m_services.media, &MediaComponent::statusChange, this, &FrmPlayer::wmp_StatusChange);
     lblCsc->installEventFilter(this);
+    connectWindowHandlers();
 }
 
 bool FrmPlayer::load()
@@ -368,17 +369,6 @@ void FrmPlayer::imgOpen_Click()
     AddFiles();
 }
 
-void FrmPlayer::imgMin_Click()
-{
-    showMinimized();
-}
-
-void FrmPlayer::imgClose_Click()
-{
-    close();
-    QCoreApplication::quit();
-}
-
 void FrmPlayer::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -386,18 +376,6 @@ void FrmPlayer::paintEvent(QPaintEvent *)
     if (m_body.isNull())
         m_body = Pictures::render(Pictures::path("body.svg"), {339, 158}, devicePixelRatioF());
     painter.drawPixmap(0, 0, m_body);
-}
-
-// The window has no frame: dragging its bare background moves it.
-void FrmPlayer::mousePressEvent(QMouseEvent *event)
-{
-    m_grab = event->position().toPoint();
-}
-
-void FrmPlayer::mouseMoveEvent(QMouseEvent *event)
-{
-    if (event->buttons() == Qt::LeftButton)
-        move(event->globalPosition().toPoint() - m_grab);
 }
 
 bool FrmPlayer::eventFilter(QObject *watched, QEvent *event)

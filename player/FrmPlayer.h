@@ -7,12 +7,14 @@
 
 #include <QPixmap>
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
 
 class ImageButton;
 class LineControl;
+class Mini;
 class QLabel;
 class QListWidget;
 class QMenu;
@@ -59,6 +61,18 @@ public:
     // entry, else the playing one, else none (-1).
     int currentEntry() const;
 
+    // What the mini window mirrors.
+    QString statusCaption() const;
+    QString timeCaption() const;
+    QString totalTimeCaption() const;
+    // The caption of the menu item 窗体置顶 is the stacking state: "窗体置顶"
+    // while normal, "取消置顶" while above other windows.
+    QString topmostCaption() const;
+    // The mini window while it is loaded, else null.
+    Mini *mini() const;
+    // Set once the program has begun to end.
+    bool isEnding() const { return m_ending; }
+
 signals:
     // The play mode changed (the mode button or a remote control).
     void playModeChanged();
@@ -94,8 +108,12 @@ public slots:
     void imgSpeed0_Click();
     void lblCsc_Click();
 
+    // The window's own buttons. imgClose_Click ends the program and is the one
+    // place that does: the menu, the desktop and signals all come here.
     void imgMin_Click();
     void imgClose_Click();
+    void Image1_Click();
+    void Image2_Click();
 
 private slots:
     void listName_DblClick();
@@ -104,8 +122,15 @@ private slots:
     void timerDisplay_Timer();
     void timerTotle_Timer();
     void Picture1_MouseDown(Qt::MouseButton button, double xTwips);
+    // The menu items with handlers of their own.
+    void menuTopmost_Click();
+    void menuWebsite_Click();
 
 protected:
+    // Shows the update-check window, not modal.
+    // TODO(update window): show `Update` here once it exists; until then nothing opens.
+    void showUpdate();
+
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -115,6 +140,7 @@ private:
     void buildControls();
     void buildPlaylistPanel();
     void buildMenu();
+    void connectWindowHandlers();
     ImageButton *addButton(const char *name, const char *picture, const QString &toolTip, const QRect &geometry,
                            QWidget *parent = nullptr);
     QLabel *addLabel(const char *name, const QString &text, const QRect &geometry, const QColor &colour);
@@ -176,6 +202,9 @@ private:
     QString movedName;
 
     QPixmap m_body;
+    // Where the bare background was last pressed, in the window's pixels.
     QPoint m_grab;
+    QPointer<Mini> m_mini;
+    bool m_ending = false;
     std::unique_ptr<WindowPresence::Registration> m_presence;
 };

@@ -1,0 +1,187 @@
+// The main window's own behaviour: dragging, minimising, ending the program,
+// the mini window, the update check, the stacking toggle and the pop-up menu.
+#include "FrmPlayer.h"
+
+#include "ImageButton.h"
+#include "Mini.h"
+
+#include "Shell.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+const QString kNormal = QStringLiteral("窗体置顶");
+const QString kOnTop = QStringLiteral("取消置顶");
+
+// Moves a window above other windows or back, in place. QWidget::setWindowFlags
+// would re-create a shown window (hidden, and possibly placed anew by the window
+// manager); the platform window instead changes only its stacking state, which
+// the window manager applies, and the raise covers a desktop without one.
+void setStaysOnTop(QWidget *window, bool onTop)
+{
+    Qt::WindowFlags flags = window->windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
+    QWindow *handle = window->windowHandle();
+    if (!handle) {
+        window->setWindowFlags(flags);
+        return;
+    }
+    window->overrideWindowFlags(flags);
+    handle->setFlags(flags);
+    if (onTop && window->isVisible())
+        window->raise();
+}
+
+} // namespace
+
+void FrmPlayer::buildMenu()
+{
+    menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("菜单"));
+    const QStringList items = {QStringLiteral("打开播放列表"),
+                               QStringLiteral("保存播放列表"),
+                               QStringLiteral("分隔1"),
+                               QStringLiteral("添加歌曲"),
+                               QStringLiteral("删除歌曲"),
+                               QStringLiteral("清空列表"),
+                               QStringLiteral("分隔2"),
+                               QStringLiteral("上一曲"),
+                               QStringLiteral("下一曲"),
+                               QStringLiteral("分隔3"),
+                               kNormal,
+                               QStringLiteral("检查更新"),
+                               QStringLiteral("官方网站"),
+                               QStringLiteral("分隔4"),
+                               QStringLiteral("退出")};
+    for (const QString &item : items) {
+        const bool separator = item.startsWith(QStringLiteral("分隔"));
+        QAction *action = menu->addAction(separator ? QStringLiteral("-") : item);
+        action->setObjectName(item);
+        action->setSeparator(separator);
+    }
+}
+
+void FrmPlayer::connectWindowHandlers()
+{
+    using Handler = void (FrmPlayer::*)();
+    const QList<QPair<const char *, Handler>> buttons = {
+        {"imgMin", &FrmPlayer::imgMin_Click},
+        {"imgClose", &FrmPlayer::imgClose_Click},
+        {"Image1", &FrmPlayer::Image1_Click},
+        {"Image2", &FrmPlayer::Image2_Click},
+    };
+    for (const auto &[name, handler] : buttons)
+        connect(findChild<ImageButton *>(QLatin1String(name)), &QAbstractButton::clicked, this, handler);
+
+    // Each menu item runs only the handler named for it.
+    const QList<QPair<const char *, Handler>> items = {
+        {"打开播放列表", &FrmPlayer::imgLstopen_Click}, {"保存播放列表", &FrmPlayer::imgLstsave_Click},
+        {"添加歌曲", &FrmPlayer::imgAdd_Click},         {"删除歌曲", &FrmPlayer::imgDelete_Click},
+        {"清空列表", &FrmPlayer::imgClear_Click},       {"上一曲", &FrmPlayer::imglistPre_Click},
+        {"下一曲", &FrmPlayer::imglistNext_Click},      {"窗体置顶", &FrmPlayer::menuTopmost_Click},
+        {"检查更新", &FrmPlayer::Image2_Click},         {"官方网站", &FrmPlayer::menuWebsite_Click},
+        {"退出", &FrmPlayer::imgClose_Click},
+    };
+    for (const auto &[name, handler] : items)
+        connect(menu->findChild<QAction *>(QString::fromUtf8(name)), &QAction::triggered, this, handler);
+}
+
+QString FrmPlayer::statusCaption() const
+{
+    return lblCurrent->text();
+}
+
+QString FrmPlayer::timeCaption() const
+{
+    return lblTime->text();
+}
+
+QString FrmPlayer::totalTimeCaption() const
+{
+    return lblTotletime->text();
+}
+
+QString FrmPlayer::topmostCaption() const
+{
+    return menu->findChild<QAction *>(kNormal)->text();
+}
+
+Mini *FrmPlayer::mini() const
+{
+    return m_mini;
+}
+
+void FrmPlayer::imgMin_Click()
+{
+    showMinimized();
+}
+
+void FrmPlayer::imgClose_Click()
+{
+    // At once: nothing is asked or saved, and no window may hold the end up.
+    m_ending = true;
+    const auto timers = findChildren<QTimer *>();
+    for (QTimer *timer : timers)
+        timer->stop();
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (window != this && window->isVisible())
+            window->close();
+    }
+    close();
+    // exit() rather than quit(): it ends every running event loop, a modal
+    // dialog's too, and cannot be refused.
+    QCoreApplication::exit(0);
+}
+
+void FrmPlayer::Image1_Click()
+{
+    // Each showing is a fresh mini window, loaded anew.
+    delete m_mini;
+    m_mini = new Mini(this);
+    m_mini->load();
+    m_mini->show();
+    hide();
+}
+
+void FrmPlayer::Image2_Click()
+{
+    showUpdate();
+}
+
+void FrmPlayer::showUpdate()
+{
+    // TODO(update window): create and show `Update` here, not modal.
+}
+
+void FrmPlayer::menuTopmost_Click()
+{
+    QAction *item = menu->findChild<QAction *>(kNormal);
+    const bool onTop = item->text() == kNormal;
+    setStaysOnTop(this, onTop);
+    item->setText(onTop ? kOnTop : kNormal);
+}
+
+void FrmPlayer::menuWebsite_Click()
+{
+    m_services.shell->openWebsite(m_services.noticeUrl);
+}
+
+// The window has no frame: dragging its bare background moves it, and the
+// grabbed point stays under the pointer.
+void FrmPlayer::mousePressEvent(QMouseEvent *event)
+{
+    m_grab = event->position().toPoint();
+}
+
+void FrmPlayer::mouseMoveEvent(QMouseEvent *event)
+{
+    if (event->buttons() == Qt::LeftButton)
+        move(event->globalPosition().toPoint() - m_grab);
+}
