@@ -161,6 +161,8 @@ void Mini::setLabel1Text(const QString &text)
 {
     Label1->setText(text);
     Label1->adjustSize();
+    // No empty dark strip before the first status arrives.
+    Label1->setVisible(!text.isEmpty());
 }
 
 void Mini::Image2_Click()
