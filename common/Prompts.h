@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class QFileDialog;
+class QMessageBox;
 class QWidget;
 
 // Message boxes and file choosers. Windows ask through this so that tests can
@@ -26,14 +30,28 @@ public:
     virtual QString saveFile(QWidget *parent, const QString &title, const QString &filter) = 0;
 };
 
-// QMessageBox and QFileDialog.
+// QMessageBox and Qt's own QFileDialog: the desktop's native chooser would
+// not follow the program's language and would repeat every filter's pattern.
 class QtPrompts : public Prompts
 {
 public:
+    enum Chooser { OpenSeveral, OpenOne, Save };
+    // Wide enough for names, sizes and dates side by side.
+    static constexpr int kChooserWidth = 880;
+    static constexpr int kChooserHeight = 540;
+
     int message(QWidget *parent, const QString &title, const QString &text, Buttons buttons,
                 Icon icon) override;
     QStringList openFiles(QWidget *parent, const QString &title, const QString &filter,
                           const QString &folder) override;
     QString openFile(QWidget *parent, const QString &title, const QString &filter) override;
     QString saveFile(QWidget *parent, const QString &title, const QString &filter) override;
+
+    // The box and the choosers as they are shown, built apart so that they can
+    // be looked at without a modal wait. An empty folder is the current one.
+    static std::unique_ptr<QMessageBox> buildMessageBox(QWidget *parent, const QString &title,
+                                                        const QString &text, Buttons buttons, Icon icon);
+    static std::unique_ptr<QFileDialog> buildChooser(QWidget *parent, Chooser kind, const QString &title,
+                                                     const QString &filter,
+                                                     const QString &folder = QString());
 };

@@ -1,5 +1,8 @@
 #include "FileDialogSettings.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 
 QString FileDialogSettings::qtFilter() const
@@ -15,4 +18,17 @@ QString FileDialogSettings::qtFilter() const
                        + QLatin1Char(')'));
     }
     return choices.join(QStringLiteral(";;"));
+}
+
+QString FileDialogSettings::startFolder(const QString &programFolder) const
+{
+    if (!initialFolder.isEmpty()) {
+        const QString own = QDir(programFolder).filePath(initialFolder);
+        if (QFileInfo(own).isDir())
+            return own;
+    }
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir())
+        return music;
+    return QDir::homePath();
 }

@@ -14,9 +14,13 @@ struct FileDialogSettings
     QString title;
     // "Description|pattern|Description|pattern" as the designer wrote it.
     QString filter;
+    // A folder of the program folder.
     QString initialFolder;
     int flags = 0;
 
     // The same filter in the "Description (pattern);;..." form of Qt's choosers.
     QString qtFilter() const;
+    // Where the chooser opens: the initial folder when it exists, else the
+    // user's music folder, else the home folder.
+    QString startFolder(const QString &programFolder) const;
 };

@@ -91,7 +91,7 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
 
     m_commonDialog1.title = QStringLiteral("打开");
     m_commonDialog1.filter = QStringLiteral("*.mp3文件|*.mp3|All file(*.*)|*.*");
-    m_commonDialog1.initialFolder = QStringLiteral("app.path") + QDir::separator() + QStringLiteral("music");
+    m_commonDialog1.initialFolder = QStringLiteral("music");
     m_commonDialog2.filter = QStringLiteral("播放列表(*.m3u)|*.m3u");
 
     if (m_services.media)
@@ -325,7 +325,7 @@ void FrmPlayer::AddFiles()
     QStringList chosen;
     if (several) {
         chosen = m_services.prompts->openFiles(this, m_commonDialog1.title, m_commonDialog1.qtFilter(),
-                                               m_commonDialog1.initialFolder);
+                                               m_commonDialog1.startFolder(m_services.programFolder));
     } else {
         const QString one = m_services.prompts->openFile(this, m_commonDialog1.title, m_commonDialog1.qtFilter());
         if (!one.isEmpty())

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QScopeGuard>
 #include <QtTest>
 
 namespace {
@@ -38,7 +39,7 @@ private slots:
         QCOMPARE(player.count(), QStringLiteral("1"));
         QCOMPARE(player.prompts.lastTitle, QStringLiteral("打开"));
         QCOMPARE(player.prompts.lastFilter, QStringLiteral("*.mp3文件 (*.mp3);;All file(*.*) (*)"));
-        QCOMPARE(player.prompts.lastFolder, QStringLiteral("app.path/music"));
+        QVERIFY(QFileInfo(player.prompts.lastFolder).isDir());
         // Adding never plays, never selects.
         QCOMPARE(player.listName()->currentRow(), -1);
         QVERIFY(player.media.calls.isEmpty());
@@ -125,6 +126,44 @@ private slots:
         QCOMPARE(player.count(), QStringLiteral("1"));
         QVERIFY(player.prompts.shown().isEmpty());
         QCOMPARE(player.prompts.choosersShown(), 2);
+    }
+
+    void addDialog_opensInProgramMusic_elseUserMusic_elseHome_data()
+    {
+        QTest::addColumn<bool>("programMusic");
+        QTest::addColumn<bool>("userMusic");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("program folder's music") << true << true << QStringLiteral("program/music");
+        QTest::newRow("user's music") << false << true << QStringLiteral("home/Music");
+        QTest::newRow("home") << false << false << QStringLiteral("home");
+    }
+
+    void addDialog_opensInProgramMusic_elseUserMusic_elseHome()
+    {
+        QFETCH(bool, programMusic);
+        QFETCH(bool, userMusic);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        const QDir top(root.path());
+        QVERIFY(top.mkpath(QStringLiteral("program")) && top.mkpath(QStringLiteral("home")));
+        if (programMusic)
+            QVERIFY(top.mkpath(QStringLiteral("program/music")));
+        if (userMusic)
+            QVERIFY(top.mkpath(QStringLiteral("home/Music")));
+        const QByteArray home = qgetenv("HOME");
+        const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", home);
+            if (!config.isEmpty())
+                qputenv("XDG_CONFIG_HOME", config);
+        });
+        qputenv("HOME", top.filePath(QStringLiteral("home")).toLocal8Bit());
+        qunsetenv("XDG_CONFIG_HOME"); // the user's folders come from $HOME/.config, empty here
+        PlayerFixture player(top.filePath(QStringLiteral("program")));
+        QVERIFY(player.load());
+        player.prompts.chooseFilesNext({});
+        player.click("imgAdd");
+        QCOMPARE(QDir::cleanPath(player.prompts.lastFolder), top.filePath(expected));
     }
 
     void limit_stopsAt32767_andCountShowsTrueCount()

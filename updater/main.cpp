@@ -4,6 +4,7 @@
 #include "Connectivity.h"
 #include "Prompts.h"
 #include "Shell.h"
+#include "Translations.h"
 
 #include <QApplication>
 #include <QFont>
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KivuUpdate"));
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
+    Translations::installQtChinese(&app);
 
     QtPrompts prompts;
     DesktopShell shell;
