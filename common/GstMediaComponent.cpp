@@ -79,6 +79,7 @@ struct GstMediaComponent::Private
     bool ended = false;       // this run already reported its end
     double pendingSeek = 0;   // applied once prerolled; also the position shown until then
     mutable double duration = 0;
+    double reportedDuration = 0; // the length last told through durationChanged
 
     // The end-of-track handler opens the next media from inside the end
     // notification and then expects one more "stopped" once it has opened.
@@ -102,6 +103,7 @@ struct GstMediaComponent::Private
     void handleTags(GstMessage *msg);
     void finishMedia(bool error);
     void endLater();
+    void learnDuration();
 
     void setPipelineState(GstState target);
     void resetToNull();
@@ -250,6 +252,7 @@ void GstMediaComponent::Private::handleMessage(GstMessage *msg)
         break;
     case GST_MESSAGE_DURATION_CHANGED:
         duration = 0;
+        learnDuration();
         break;
     case GST_MESSAGE_EOS:
         finishMedia(false);
@@ -276,6 +279,7 @@ void GstMediaComponent::Private::onPipelineState(GstState newState)
         if (pendingSeek > 0 || rate != 1.0)
             seekTo(pendingSeek); // carries the remembered rate too
         pendingSeek = 0;
+        learnDuration();
     }
     if (stoppedReportArmed) {
         stoppedReportArmed = false;
@@ -334,6 +338,15 @@ void GstMediaComponent::Private::endLater()
         if (gen == generation)
             finishMedia(false);
     });
+}
+
+void GstMediaComponent::Private::learnDuration()
+{
+    const double length = q->duration();
+    if (length <= 0 || length == reportedDuration)
+        return;
+    reportedDuration = length;
+    emit q->durationChanged();
 }
 
 void GstMediaComponent::Private::setPipelineState(GstState target)
@@ -425,6 +438,7 @@ void GstMediaComponent::setUrl(const QString &path)
     d->url = path;
     d->title.clear();
     d->duration = 0;
+    d->reportedDuration = 0;
     d->ended = false;
     d->wantPlaying = true;
     d->stoppedReportArmed = fromEndHandler;

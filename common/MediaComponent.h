@@ -63,4 +63,7 @@ public:
 
 signals:
     void statusChange();
+    // The length of the current media became known or changed. Some files
+    // (low bit rates, no length header) only tell it after playing a while.
+    void durationChanged();
 };

@@ -263,8 +263,10 @@ void FrmPlayer::connectHandlers()
     connect(Picture1, &SeekBar::mouseDown, this, &FrmPlayer::Picture1_MouseDown);
     connect(timerDisplay, &QTimer::timeout, this, &FrmPlayer::timerDisplay_Timer);
     connect(timerTotle, &QTimer::timeout, this, &FrmPlayer::timerTotle_Timer);
-    if (m_services.media)
+    if (m_services.media) {
         connect(m_services.media, &MediaComponent::statusChange, this, &FrmPlayer::wmp_StatusChange);
+        connect(m_services.media, &MediaComponent::durationChanged, this, &FrmPlayer::wmp_DurationChange);
+    }
     lblCsc->installEventFilter(this);
     connectWindowHandlers();
 }

@@ -119,6 +119,8 @@ private slots:
     void listName_DblClick();
     // The end-of-track handler: runs on every status change of the media component.
     void wmp_StatusChange();
+    // The engine learned the length of the current track.
+    void wmp_DurationChange();
     void timerDisplay_Timer();
     void timerTotle_Timer();
     void Picture1_MouseDown(Qt::MouseButton button, double xTwips);

@@ -242,6 +242,14 @@ void FrmPlayer::wmp_StatusChange()
     m_state.endPhase = 2;
 }
 
+void FrmPlayer::wmp_DurationChange()
+{
+    // While a track is shown; after a stop the label keeps its reset text.
+    const int state = m_services.media->playState();
+    if (state == MediaComponent::Playing || state == MediaComponent::Paused)
+        lblTotletime->setText(m_services.media->durationString());
+}
+
 void FrmPlayer::timerDisplay_Timer()
 {
     if (m_services.media->playState() == MediaComponent::Playing)

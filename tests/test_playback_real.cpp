@@ -165,6 +165,27 @@ private slots:
         p->fixture.window->imgStop_Click();
     }
 
+    void lowBitrate_totalTimeShowsTheLengthWhileItPlays_data()
+    {
+        QTest::addColumn<int>("kbps");
+        // These rates carry no length header: the engine works it out while playing.
+        QTest::newRow("8 kbps") << 8;
+        QTest::newRow("32 kbps") << 32;
+    }
+
+    void lowBitrate_totalTimeShowsTheLengthWhileItPlays()
+    {
+        QFETCH(int, kbps);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("low.mp3"));
+        QVERIFY(Mp3Fixture::make(path, 3, QStringLiteral("Low"), kbps));
+        auto p = playerWithTracks(3, {path});
+        p->fixture.window->imgPlay_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(p->fixture.label("lblTotletime")->text(), QStringLiteral("00:03"), kWaitMs);
+        QCOMPARE(p->media.playState(), int(MediaComponent::Playing));
+        p->fixture.window->imgStop_Click();
+    }
+
     void everyEntryFailing_stopsAfterOnePass()
     {
         QTemporaryDir dir;

@@ -361,6 +361,30 @@ private slots:
         QCOMPARE(selection(*p), 1);
     }
 
+    void totalTime_showsTheLengthOnceTheEngineLearnsIt_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("playing") << int(Playing) << QStringLiteral("02:05");
+        QTest::newRow("paused") << int(MediaComponent::Paused) << QStringLiteral("02:05");
+        QTest::newRow("after stop") << int(Stopped) << QStringLiteral("00:00:00");
+    }
+
+    void totalTime_showsTheLengthOnceTheEngineLearnsIt()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, expected);
+        auto p = playerWith(1);
+        p->click("imgPlay");
+        p->media.setState(Playing); // the length is not known yet
+        QCOMPARE(p->label("lblTotletime")->text(), QStringLiteral("00:00"));
+        if (state == Stopped)
+            p->click("imgStop");
+        p->media.setState(state);
+        p->media.learnDuration(125);
+        QCOMPARE(p->label("lblTotletime")->text(), expected);
+    }
+
     void endOfTrack_stoppedByUserOrEmptyList_doesNothingButTotalTimeFollows()
     {
         auto p = playerWith(2);

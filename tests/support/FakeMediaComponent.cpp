@@ -14,6 +14,12 @@ void FakeMediaComponent::setMedia(const QString &name, double duration)
     m_duration = duration;
 }
 
+void FakeMediaComponent::learnDuration(double seconds)
+{
+    m_duration = seconds;
+    emit durationChanged();
+}
+
 void FakeMediaComponent::setUrl(const QString &path)
 {
     calls.append(QStringLiteral("setUrl:") + path);

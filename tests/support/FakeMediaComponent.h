@@ -15,6 +15,8 @@ public:
     // Scripting.
     void setState(int state);
     void setMedia(const QString &name, double duration);
+    // The engine has worked out the length (emits durationChanged).
+    void learnDuration(double seconds);
     void setPosition(double seconds) { m_position = seconds; }
     void refuseRates(bool refuse) { m_refuseRates = refuse; }
     // The next end reported is an error (or not).

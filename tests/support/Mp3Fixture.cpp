@@ -42,7 +42,7 @@ bool runTool(const QString &program, const QStringList &arguments)
 
 namespace Mp3Fixture {
 
-bool make(const QString &path, double seconds, const QString &title)
+bool make(const QString &path, double seconds, const QString &title, int kbps)
 {
     QTemporaryFile wav(QDir::tempPath() + QStringLiteral("/mp3fixture-XXXXXX.wav"));
     if (!wav.open())
@@ -56,7 +56,7 @@ bool make(const QString &path, double seconds, const QString &title)
     if (!runTool(QStringLiteral("sox"), soxArgs))
         return false;
 
-    QStringList lameArgs = QStringLiteral("--quiet -b 128").split(QLatin1Char(' '));
+    QStringList lameArgs = {QStringLiteral("--quiet"), QStringLiteral("-b"), QString::number(kbps)};
     if (!title.isEmpty()) {
         // ID3v2 only: lame's ID3v1 cannot hold a Chinese title and would add a mangled copy.
         lameArgs << QStringLiteral("--tt") << title << QStringLiteral("--add-id3v2")

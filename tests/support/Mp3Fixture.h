@@ -7,6 +7,6 @@ namespace Mp3Fixture {
 
 // Writes an MP3 of the given length at path; title empty means no tag.
 // Returns false (and the test should fail) when the tools are missing.
-bool make(const QString &path, double seconds, const QString &title = QString());
+bool make(const QString &path, double seconds, const QString &title = QString(), int kbps = 128);
 
 } // namespace Mp3Fixture
