@@ -5,6 +5,9 @@
 #ifndef TAMSEL_NOTICE_URL
 #define TAMSEL_NOTICE_URL "http://notice.invalid/"
 #endif
+#ifndef TAMSEL_APP_ID
+#define TAMSEL_APP_ID "io.github.tamsel.TamselMP3Player"
+#endif
 
 namespace AppInfo {
 
@@ -31,6 +34,11 @@ QString executableName(const QString &baseName)
 #else
     return baseName;
 #endif
+}
+
+QString applicationId()
+{
+    return QStringLiteral(TAMSEL_APP_ID);
 }
 
 QString noticePageUrl()

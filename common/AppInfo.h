@@ -19,6 +19,10 @@ QString programFolder();
 // A program of the folder by its base name ("KivuUpdate" is "KivuUpdate.exe" on Windows).
 QString executableName(const QString &baseName);
 
+// The player's application id: names its desktop file, icon and AppStream
+// data, and its name on the session bus.
+QString applicationId();
+
 // The notice page: the environment variable TAMSEL_NOTICE_URL when set, else the
 // address built in.
 QString noticePageUrl();

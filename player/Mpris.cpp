@@ -1,5 +1,6 @@
 #include "Mpris.h"
 
+#include "AppInfo.h"
 #include "FrmPlayer.h"
 #include "GstMediaComponent.h"
 #include "ImageButton.h"
@@ -11,6 +12,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDir>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QTimer>
 #include <QUrl>
@@ -43,11 +46,20 @@ QString fileUrl(const QString &path)
     return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
 }
 
+QVariantMap noTrack()
+{
+    return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(kNoTrack))}};
+}
+
+const QString kNotSupported = QStringLiteral("org.freedesktop.DBus.Error.NotSupported");
+const QString kInvalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+
 } // namespace
 
 // ---- service -------------------------------------------------------------
 
-MprisService::MprisService(FrmPlayer *player) : QObject(player), m_player(player)
+MprisService::MprisService(FrmPlayer *player)
+    : QObject(player), m_player(player), m_announcedMetadata(noTrack())
 {
     qDBusRegisterMetaType<QList<QVariantMap>>();
     new MprisRootAdaptor(this);
@@ -127,6 +139,8 @@ void MprisService::watchPlaylist()
 
     connect(list, &QListWidget::currentRowChanged, this, &MprisService::refreshPlayerProperties);
     connect(m_player->media(), &MediaComponent::statusChange, this, &MprisService::refreshPlayerProperties);
+    connect(m_player->media(), &MediaComponent::durationChanged, this,
+            &MprisService::refreshPlayerProperties);
     connect(m_player, &FrmPlayer::playModeChanged, this, &MprisService::refreshPlayerProperties);
     for (const char *button : {"imgSoundup", "imgSounddown", "imgPause", "imgPlay", "imgSpeedup", "imgSpeeddown",
                                "imgSpeed0"}) {
@@ -179,12 +193,51 @@ QVariantMap MprisService::trackMetadata(int index) const
     return metadata;
 }
 
+bool MprisService::isAdvancing() const
+{
+    // Only the handler leaves an entry playing on a stopped engine without a
+    // user's stop: every other stop resets the playing entry.
+    const MediaComponent *media = m_player->media();
+    return media->playState() == MediaComponent::Stopped && !m_player->state().stoppedByUser &&
+           m_player->playingEntry() >= 0 && !media->url().isEmpty();
+}
+
+bool MprisService::isOpening() const
+{
+    return m_player->media()->playState() == MediaComponent::Transitioning || isAdvancing();
+}
+
+QString MprisService::playbackStatus() const
+{
+    switch (m_player->media()->playState()) {
+    case MediaComponent::Playing:
+    case MediaComponent::Transitioning:
+        return QStringLiteral("Playing");
+    case MediaComponent::Paused:
+        return QStringLiteral("Paused");
+    default:
+        return isAdvancing() ? QStringLiteral("Playing") : QStringLiteral("Stopped");
+    }
+}
+
+bool MprisService::refuseCall(const QString &errorName, const QString &text)
+{
+    if (!calledFromDBus())
+        return false;
+    sendErrorReply(errorName, text);
+    return true;
+}
+
 QVariantMap MprisService::currentMetadata() const
 {
     MediaComponent *media = m_player->media();
     const int index = m_player->playingEntry();
-    if (media->url().isEmpty() || index < 0 || index >= m_ids.size())
-        return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(kNoTrack))}};
+    if (media->url().isEmpty() || index < 0 || index >= m_ids.size()) {
+        m_announcedMetadata = noTrack();
+        return m_announcedMetadata;
+    }
+    if (isOpening())
+        return m_announcedMetadata;
     QVariantMap metadata;
     metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackPath(index)));
     metadata.insert(QStringLiteral("xesam:url"), fileUrl(media->url()));
@@ -192,6 +245,7 @@ QVariantMap MprisService::currentMetadata() const
     const qlonglong length = toMicroseconds(media->duration());
     if (length > 0)
         metadata.insert(QStringLiteral("mpris:length"), length);
+    m_announcedMetadata = metadata;
     return metadata;
 }
 
@@ -270,6 +324,11 @@ void MprisService::syncTrackList()
 
 MprisRootAdaptor::MprisRootAdaptor(MprisService *service) : QDBusAbstractAdaptor(service), m_service(service) {}
 
+QString MprisRootAdaptor::desktopEntry() const
+{
+    return AppInfo::applicationId();
+}
+
 QStringList MprisRootAdaptor::supportedMimeTypes() const
 {
     return {QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-mpegurl"), QStringLiteral("audio/x-wav"),
@@ -301,18 +360,7 @@ MprisPlayerAdaptor::MprisPlayerAdaptor(MprisService *service) : QDBusAbstractAda
 
 QString MprisPlayerAdaptor::playbackStatus() const
 {
-    FrmPlayer *player = m_service->player();
-    if (player->state().isPaused)
-        return QStringLiteral("Paused");
-    switch (player->media()->playState()) {
-    case MediaComponent::Playing:
-    case MediaComponent::Transitioning:
-        return QStringLiteral("Playing");
-    case MediaComponent::Paused:
-        return QStringLiteral("Paused");
-    default:
-        return QStringLiteral("Stopped");
-    }
+    return m_service->playbackStatus();
 }
 
 QString MprisPlayerAdaptor::loopStatus() const
@@ -455,20 +503,26 @@ void MprisPlayerAdaptor::Previous()
         m_service->player()->imgPrev_Click();
 }
 
+void MprisPlayerAdaptor::pauseIfPlaying()
+{
+    if (playbackStatus() != QLatin1String("Playing"))
+        return;
+    FrmPlayer *player = m_service->player();
+    // A double-click while paused plays without clearing the pause flag; the
+    // Pause button would then resume instead of pausing.
+    player->state().isPaused = false;
+    player->imgPause_Click();
+}
+
 void MprisPlayerAdaptor::Pause()
 {
-    FrmPlayer *player = m_service->player();
-    if (!player->state().isPaused)
-        player->imgPause_Click();
+    pauseIfPlaying();
 }
 
 void MprisPlayerAdaptor::PlayPause()
 {
-    FrmPlayer *player = m_service->player();
-    if (player->state().isPaused)
-        player->imgPlay_Click();
-    else if (player->media()->playState() == MediaComponent::Playing)
-        player->imgPause_Click();
+    if (playbackStatus() == QLatin1String("Playing"))
+        pauseIfPlaying();
     else
         Play();
 }
@@ -481,13 +535,15 @@ void MprisPlayerAdaptor::Stop()
 void MprisPlayerAdaptor::Play()
 {
     FrmPlayer *player = m_service->player();
+    // Already playing: nothing to do (the button would start the track over).
+    if (playbackStatus() == QLatin1String("Playing"))
+        return;
     if (player->state().isPaused) {
         player->imgPlay_Click();
         return;
     }
-    // Already playing: nothing to do (the button would start the track over).
     // An empty list: nothing to do, and no box from a remote call.
-    if (player->media()->playState() == MediaComponent::Playing || player->playlist().count() == 0)
+    if (player->playlist().count() == 0)
         return;
     player->imgPlay_Click();
 }
@@ -516,15 +572,32 @@ void MprisPlayerAdaptor::OpenUri(const QString &uri)
     const QUrl url(uri);
     const QString path = url.isLocalFile() ? url.toLocalFile() : (url.scheme().isEmpty() ? uri : QString());
     if (path.isEmpty()) {
-        if (calledFromDBus())
-            sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.NotSupported"),
-                       QStringLiteral("only local files can be opened"));
+        m_service->refuseCall(kNotSupported, QStringLiteral("only local files can be opened"));
+        return;
+    }
+    if (path.contains(QChar(0)) || !QDir::isAbsolutePath(path)) {
+        m_service->refuseCall(kInvalidArgs, QStringLiteral("not a usable file name: %1").arg(uri));
+        return;
+    }
+    const QFileInfo file(path);
+    if (!file.exists()) {
+        m_service->refuseCall(QStringLiteral("org.freedesktop.DBus.Error.FileNotFound"),
+                              QStringLiteral("no such file: %1").arg(path));
+        return;
+    }
+    if (!file.isFile()) {
+        m_service->refuseCall(kInvalidArgs, QStringLiteral("not a regular file: %1").arg(path));
         return;
     }
     FrmPlayer *player = m_service->player();
     const bool playlistFile = path.endsWith(QLatin1String("m3u"));
     const int before = player->playlist().count();
     const int added = player->addChosenFiles({path});
+    if (!playlistFile && added == 0) {
+        m_service->refuseCall(QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded"),
+                              QStringLiteral("the playlist is full"));
+        return;
+    }
     // A playlist file only adds; one audio file is started as a double-click on it would.
     if (!playlistFile && added == 1)
         player->goTo(before);
@@ -556,16 +629,13 @@ QList<QVariantMap> MprisTrackListAdaptor::GetTracksMetadata(const QList<QDBusObj
 
 void MprisTrackListAdaptor::AddTrack(const QString &, const QDBusObjectPath &, bool)
 {
-    if (calledFromDBus())
-        sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.NotSupported"),
-                   QStringLiteral("the track list is edited in the player; use OpenUri to add"));
+    m_service->refuseCall(kNotSupported,
+                          QStringLiteral("the track list is edited in the player; use OpenUri to add"));
 }
 
 void MprisTrackListAdaptor::RemoveTrack(const QDBusObjectPath &)
 {
-    if (calledFromDBus())
-        sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.NotSupported"),
-                   QStringLiteral("the track list is edited in the player"));
+    m_service->refuseCall(kNotSupported, QStringLiteral("the track list is edited in the player"));
 }
 
 void MprisTrackListAdaptor::GoTo(const QDBusObjectPath &track)

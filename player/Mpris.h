@@ -13,7 +13,11 @@ class MprisService;
 // Remote control of the player over D-Bus (MPRIS2), so that media keys,
 // desktop widgets and playerctl work. Every call goes through the same
 // operations as the window's buttons, but never shows a message box.
-class MprisService : public QObject
+//
+// Qt hands an adaptor's calls the D-Bus context of the adaptor's parent, not
+// of the adaptor: this object carries it, and the adaptors answer errors
+// through it.
+class MprisService : public QObject, public QDBusContext
 {
     Q_OBJECT
 public:
@@ -32,7 +36,16 @@ public:
     int indexOf(const QDBusObjectPath &track) const;
     QList<QDBusObjectPath> tracks() const;
     QVariantMap trackMetadata(int index) const;
+    // The playing track as clients know it. While the engine opens the next
+    // track (its title tag and length still unread) this stays the track
+    // announced before, so that a track is first announced complete.
     QVariantMap currentMetadata() const;
+    // Playing also between two tracks of an automatic advance; Paused and
+    // Stopped as the engine is.
+    QString playbackStatus() const;
+
+    // Answers the D-Bus call being served with an error; false outside one.
+    bool refuseCall(const QString &errorName, const QString &text);
 
     // Tells clients that these properties of an interface changed.
     void notifyChanged(const QString &interface, const QStringList &names);
@@ -40,6 +53,9 @@ public:
 
 private:
     void watchPlaylist();
+    // The end-of-track handler has opened the next track, which has not started yet.
+    bool isAdvancing() const;
+    bool isOpening() const;
     void refreshPlayerProperties();
     void scheduleTrackListSync();
     void syncTrackList();
@@ -55,6 +71,7 @@ private:
     bool m_syncScheduled = false;
     bool m_refreshScheduled = false;
     QVariantMap m_lastPlayerProperties;
+    mutable QVariantMap m_announcedMetadata;
 };
 
 class MprisRootAdaptor : public QDBusAbstractAdaptor
@@ -79,7 +96,7 @@ public:
     bool fullscreen() const { return false; }
     bool hasTrackList() const { return true; }
     QString identity() const { return QStringLiteral("TamselMP3Player"); }
-    QString desktopEntry() const { return QStringLiteral("tamselmp3player"); }
+    QString desktopEntry() const;
     QStringList supportedUriSchemes() const { return {QStringLiteral("file")}; }
     QStringList supportedMimeTypes() const;
 
@@ -91,7 +108,7 @@ private:
     MprisService *m_service;
 };
 
-class MprisPlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext
+class MprisPlayerAdaptor : public QDBusAbstractAdaptor
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
@@ -152,11 +169,12 @@ signals:
 
 private:
     void setPlayMode(int mode);
+    void pauseIfPlaying();
 
     MprisService *m_service;
 };
 
-class MprisTrackListAdaptor : public QDBusAbstractAdaptor, protected QDBusContext
+class MprisTrackListAdaptor : public QDBusAbstractAdaptor
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.TrackList")

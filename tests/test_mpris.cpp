@@ -3,6 +3,7 @@
 // connection of their own, as another program's would.
 #include "PlayerFixture.h"
 
+#include "AppInfo.h"
 #include "GstMediaComponent.h"
 #include "Mp3Fixture.h"
 #include "Mpris.h"
@@ -25,6 +26,7 @@ const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString kRoot = QStringLiteral("org.mpris.MediaPlayer2");
 const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kTrackList = QStringLiteral("org.mpris.MediaPlayer2.TrackList");
+const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
 constexpr int kWaitMs = 15000;
 
 // What a client hears from the player.
@@ -33,6 +35,9 @@ class Listener : public QObject
     Q_OBJECT
 public:
     QStringList changedProperties;
+    // The values announced: every PlaybackStatus, and the metadata of every track.
+    QStringList statuses;
+    QList<QVariantMap> metadata;
     int tracksAdded = 0;
     int listsReplaced = 0;
     int seeked = 0;
@@ -40,6 +45,8 @@ public:
     void reset()
     {
         changedProperties.clear();
+        statuses.clear();
+        metadata.clear();
         tracksAdded = listsReplaced = seeked = 0;
     }
 
@@ -47,6 +54,10 @@ public slots:
     void propertiesChanged(const QString &, const QVariantMap &changed, const QStringList &)
     {
         changedProperties.append(changed.keys());
+        if (changed.contains(QStringLiteral("PlaybackStatus")))
+            statuses.append(changed.value(QStringLiteral("PlaybackStatus")).toString());
+        if (changed.contains(QStringLiteral("Metadata")))
+            metadata.append(qdbus_cast<QVariantMap>(changed.value(QStringLiteral("Metadata"))));
     }
     void trackAdded(const QVariantMap &, const QDBusObjectPath &) { ++tracksAdded; }
     void trackListReplaced(const QList<QDBusObjectPath> &, const QDBusObjectPath &) { ++listsReplaced; }
@@ -97,10 +108,15 @@ private:
                    .type() == QDBusMessage::ReplyMessage;
     }
     QString status() { return property(kPlayer, QStringLiteral("PlaybackStatus")).toString(); }
-    QString title()
+    QVariantMap metadata() { return qdbus_cast<QVariantMap>(property(kPlayer, QStringLiteral("Metadata"))); }
+    QString title() { return metadata().value(QStringLiteral("xesam:title")).toString(); }
+    static QString trackIdOf(const QVariantMap &metadata)
     {
-        const QVariantMap metadata = qdbus_cast<QVariantMap>(property(kPlayer, QStringLiteral("Metadata")));
-        return metadata.value(QStringLiteral("xesam:title")).toString();
+        return metadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path();
+    }
+    static qlonglong lengthOf(const QVariantMap &metadata)
+    {
+        return metadata.value(QStringLiteral("mpris:length")).toLongLong();
     }
     QList<QDBusObjectPath> tracks()
     {
@@ -173,7 +189,8 @@ private slots:
     void root_identifiesThePlayer_andASecondPlayerGetsAnInstanceName()
     {
         QCOMPARE(property(kRoot, QStringLiteral("Identity")).toString(), QStringLiteral("TamselMP3Player"));
-        QCOMPARE(property(kRoot, QStringLiteral("DesktopEntry")).toString(), QStringLiteral("tamselmp3player"));
+        // The name of the installed desktop file, without ".desktop".
+        QCOMPARE(property(kRoot, QStringLiteral("DesktopEntry")).toString(), AppInfo::applicationId());
         QCOMPARE(property(kRoot, QStringLiteral("HasTrackList")).toBool(), true);
         QCOMPARE(property(kRoot, QStringLiteral("CanQuit")).toBool(), true);
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("second"));
@@ -302,6 +319,161 @@ private slots:
         QCOMPARE(m_player->label("lblCurrent")->text(), QStringLiteral("已停止"));
     }
 
+    void automaticAdvances_keepPlaying_andAnnounceEachTrackWithItsTitle()
+    {
+        QVERIFY(setProperty(kPlayer, QStringLiteral("LoopStatus"), QStringLiteral("None")));
+        call(kPlayer, QStringLiteral("OpenUri"), {QUrl::fromLocalFile(m_playlist).toString()});
+        m_listener.reset();
+        call(kPlayer, QStringLiteral("Play"));
+
+        // A desktop widget's view: status and metadata sampled all along.
+        struct Sample
+        {
+            QString status;
+            QVariantMap metadata;
+        };
+        QList<Sample> samples;
+        const QLabel *current = m_player->label("lblCurrent");
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                samples.append({status(), metadata()});
+                return samples.last().status == QLatin1String("Stopped") &&
+                       current->text() == QStringLiteral("已停止");
+            },
+            3 * kWaitMs));
+
+        QStringList statuses;
+        QStringList titles;
+        for (const Sample &sample : std::as_const(samples)) {
+            statuses.append(sample.status);
+            if (trackIdOf(sample.metadata) == kNoTrack)
+                continue;
+            const QString title = sample.metadata.value(QStringLiteral("xesam:title")).toString();
+            QVERIFY2(title.startsWith(QStringLiteral("Title ")), qPrintable(title)); // never the file name
+            QVERIFY2(lengthOf(sample.metadata) > 500000, qPrintable(title));
+            if (titles.isEmpty() || titles.last() != title)
+                titles.append(title);
+        }
+        QCOMPARE(titles, QStringList({"Title A", "Title B", "Title C"}));
+        // Playing from the first track to the end of the last, then stopped for good.
+        const qsizetype started = statuses.indexOf(QStringLiteral("Playing"));
+        QVERIFY(started >= 0);
+        const qsizetype stopped = statuses.indexOf(QStringLiteral("Stopped"), started);
+        QVERIFY2(!statuses.mid(stopped).contains(QStringLiteral("Playing")), qPrintable(statuses.join(' ')));
+        QVERIFY(!statuses.contains(QStringLiteral("Paused")));
+
+        // What the clients were told in signals says the same.
+        QCOMPARE(m_listener.statuses, QStringList({"Playing", "Stopped"}));
+        QStringList announced;
+        for (const QVariantMap &metadata : std::as_const(m_listener.metadata)) {
+            if (trackIdOf(metadata) == kNoTrack)
+                continue;
+            const QString title = metadata.value(QStringLiteral("xesam:title")).toString();
+            QVERIFY2(title.startsWith(QStringLiteral("Title ")), qPrintable(title));
+            QVERIFY(lengthOf(metadata) > 500000);
+            announced.append(title);
+        }
+        QCOMPARE(announced, QStringList({"Title A", "Title B", "Title C"}));
+    }
+
+    void lowBitrate_lengthIsAnnouncedOnceTheEngineKnowsIt()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("low.mp3"));
+        QVERIFY(Mp3Fixture::make(path, 3, QStringLiteral("Low"), 8));
+        call(kPlayer, QStringLiteral("OpenUri"), {QUrl::fromLocalFile(path).toString()});
+        const auto told = [&] {
+            return std::any_of(m_listener.metadata.cbegin(), m_listener.metadata.cend(),
+                               [](const QVariantMap &metadata) { return lengthOf(metadata) > 0; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(told(), kWaitMs);
+        const QVariantMap first = m_listener.metadata.first();
+        QCOMPARE(first.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("Low"));
+        const qlonglong length = lengthOf(metadata());
+        QVERIFY2(length > 2500000 && length < 3700000, qPrintable(QString::number(length)));
+        QCOMPARE(m_player->label("lblTotletime")->text(), QStringLiteral("00:03"));
+        call(kPlayer, QStringLiteral("Stop"));
+    }
+
+    void playbackStatus_followsTheEngine_notThePauseFlag()
+    {
+        QTemporaryDir dir;
+        const QString one = dir.filePath(QStringLiteral("one.mp3"));
+        const QString two = dir.filePath(QStringLiteral("two.mp3"));
+        QVERIFY(Mp3Fixture::make(one, 4, QStringLiteral("One")) &&
+                Mp3Fixture::make(two, 4, QStringLiteral("Two")));
+        call(kPlayer, QStringLiteral("OpenUri"), {QUrl::fromLocalFile(one).toString()});
+        window().addChosenFiles({two});
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Playing"), kWaitMs);
+        call(kPlayer, QStringLiteral("Pause"));
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Paused"), kWaitMs);
+
+        window().goTo(1); // a double-click while paused plays, the window's pause flag stays
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Two"), kWaitMs);
+        QCOMPARE(m_engine->playState(), int(MediaComponent::Playing));
+        QCOMPARE(status(), QStringLiteral("Playing"));
+        QVERIFY(window().state().isPaused);
+
+        call(kPlayer, QStringLiteral("PlayPause"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_engine->playState(), int(MediaComponent::Paused), kWaitMs);
+        QCOMPARE(status(), QStringLiteral("Paused"));
+        call(kPlayer, QStringLiteral("PlayPause"));
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Playing"), kWaitMs);
+        call(kPlayer, QStringLiteral("Stop"));
+    }
+
+    void callsThatCannotBeDone_answerWithAnErrorReply_data()
+    {
+        QTest::addColumn<QString>("interface");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QVariantList>("arguments");
+        QTest::addColumn<QString>("error");
+        const QString notSupported = QStringLiteral("org.freedesktop.DBus.Error.NotSupported");
+        const QString invalid = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+        const QString song = QUrl::fromLocalFile(m_tracks.value(0)).toString();
+        QTest::newRow("a local file is done")
+            << kPlayer << QStringLiteral("OpenUri") << QVariantList{song} << QString();
+        QTest::newRow("web address") << kPlayer << QStringLiteral("OpenUri")
+                                     << QVariantList{QStringLiteral("http://example.org/a.mp3")}
+                                     << notSupported;
+        QTest::newRow("NUL in the path") << kPlayer << QStringLiteral("OpenUri")
+                                         << QVariantList{QStringLiteral("file:///tmp/a%00b.mp3")} << invalid;
+        QTest::newRow("relative path")
+            << kPlayer << QStringLiteral("OpenUri") << QVariantList{QStringLiteral("music/a.mp3")} << invalid;
+        QTest::newRow("missing file")
+            << kPlayer << QStringLiteral("OpenUri")
+            << QVariantList{QUrl::fromLocalFile(m_media.filePath("gone.mp3")).toString()}
+            << QStringLiteral("org.freedesktop.DBus.Error.FileNotFound");
+        QTest::newRow("folder") << kPlayer << QStringLiteral("OpenUri")
+                                << QVariantList{QUrl::fromLocalFile(m_media.path()).toString()} << invalid;
+        QTest::newRow("AddTrack") << kTrackList << QStringLiteral("AddTrack")
+                                  << QVariantList{song, QVariant::fromValue(QDBusObjectPath(kNoTrack)), false}
+                                  << notSupported;
+        QTest::newRow("RemoveTrack") << kTrackList << QStringLiteral("RemoveTrack")
+                                     << QVariantList{QVariant::fromValue(QDBusObjectPath(
+                                            QStringLiteral("/org/mpris/MediaPlayer2/Track/1")))}
+                                     << notSupported;
+    }
+
+    void callsThatCannotBeDone_answerWithAnErrorReply()
+    {
+        QFETCH(QString, interface);
+        QFETCH(QString, method);
+        QFETCH(QVariantList, arguments);
+        QFETCH(QString, error);
+        const QDBusMessage reply = call(interface, method, arguments);
+        if (error.isEmpty()) {
+            QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+            QCOMPARE(tracks().size(), 1);
+        } else {
+            QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+            QCOMPARE(reply.errorName(), error);
+            QCOMPARE(tracks().size(), 0);
+        }
+        QVERIFY(m_player->prompts.shown().isEmpty());
+        call(kPlayer, QStringLiteral("Stop"));
+    }
+
     void volume_movesInStepsOfTenThroughTheVolumeButtons()
     {
         QVERIFY(setProperty(kPlayer, QStringLiteral("Volume"), 0.83));
@@ -332,6 +504,15 @@ private slots:
                                 QStringLiteral("string:PlaybackStatus")});
         QTRY_COMPARE_WITH_TIMEOUT(client.state(), QProcess::NotRunning, kWaitMs);
         QVERIFY(QString::fromUtf8(client.readAllStandardOutput()).contains(QStringLiteral("\"Playing\"")));
+
+        // A call that cannot be done fails for that client too.
+        client.start(dbusSend,
+                     {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                      QStringLiteral("--dest=") + kService, kPath, kPlayer + QStringLiteral(".OpenUri"),
+                      QStringLiteral("string:http://example.org/a.mp3")});
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QProcess::NotRunning, kWaitMs);
+        QVERIFY(client.exitCode() != 0);
+        QVERIFY(client.readAllStandardError().contains("org.freedesktop.DBus.Error.NotSupported"));
     }
 };
 
