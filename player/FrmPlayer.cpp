@@ -4,6 +4,7 @@
 #include "LineControl.h"
 #include "Mini.h"
 #include "Pictures.h"
+#include "PlaylistDropTarget.h"
 #include "SeekBar.h"
 
 #include "AtomicFile.h"
@@ -260,6 +261,7 @@ void FrmPlayer::connectHandlers()
         connect(findChild<ImageButton *>(QLatin1String(name)), &QAbstractButton::clicked, this, handler);
 
     connect(listName, &QListWidget::itemDoubleClicked, this, &FrmPlayer::listName_DblClick);
+    connect(new PlaylistDropTarget(listName), &PlaylistDropTarget::dropped, this, &FrmPlayer::addItems);
     connect(Picture1, &SeekBar::mouseDown, this, &FrmPlayer::Picture1_MouseDown);
     connect(timerDisplay, &QTimer::timeout, this, &FrmPlayer::timerDisplay_Timer);
     connect(timerTotle, &QTimer::timeout, this, &FrmPlayer::timerTotle_Timer);

@@ -53,6 +53,12 @@ public:
     int addChosenFiles(const QStringList &chosen);
     // Selects the entry and starts it as a double-click on it would.
     void goTo(int index);
+    // Appends what files, playlist files and folders dropped on the list or
+    // named on the command line stand for; nothing starts. Returns how many
+    // entries were added.
+    int addItems(const QStringList &items);
+    // As addItems, then starts the first added entry as a double-click would.
+    void openFiles(const QStringList &items);
 
     // The entry whose path the media component holds, -1 for none. Playlist
     // edits keep it pointing at the same entry.

@@ -1,0 +1,218 @@
+// Files, playlist files and folders from outside: dropped on the playlist, or
+// opened from the command line. Drops append without playing; opening starts
+// the first entry added.
+#include "PlayerFixture.h"
+
+#include "PathExpansion.h"
+#include "PlaylistDropTarget.h"
+
+#include <QDropEvent>
+#include <QListWidget>
+#include <QMimeData>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QMimeData *mimeOf(const QStringList &items)
+{
+    auto *data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString &item : items)
+        urls.append(item.contains(QLatin1String("://")) ? QUrl(item) : QUrl::fromLocalFile(item));
+    data->setUrls(urls);
+    return data;
+}
+
+} // namespace
+
+class DropFilesTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    // The music folder's audio files in the order a drop of the folder adds them.
+    QStringList m_folderOrder;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    // Sends a drag over the list and drops it; returns whether the list took it.
+    static bool drop(PlayerFixture &player, const QStringList &items)
+    {
+        QWidget *viewport = player.listName()->viewport();
+        const std::unique_ptr<QMimeData> data(mimeOf(items));
+        const QPoint at(20, 20);
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(at, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &dropped);
+        QCoreApplication::processEvents(); // the list fills after the drop has been answered
+        return dropped.isAccepted() && dropped.dropAction() == Qt::CopyAction;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QDir root(m_dir.path());
+        QVERIFY(root.mkpath(QStringLiteral("music/sub/deeper")) && root.mkpath(QStringLiteral("music/aa")));
+        for (const char *name :
+             {"music/b.mp3", "music/a.MP3", "music/10.mp3", "music/2.mp3", "music/notes.txt",
+              "music/cover.jpg", "music/.hidden.mp3", "music/aa/first.mp3", "music/sub/z.mp3",
+              "music/sub/x.wav", "music/sub/deeper/y.flac", "single.mp3", "other.ogg"})
+            writeAll(path(QLatin1String(name)), "ID3");
+        writeAll(path(QStringLiteral("list.m3u")), "/m/1.mp3\r\n/m/2.mp3\r\n");
+        // Read only regular files: a pipe would block whoever opens it.
+        QCOMPARE(mkfifo(QFile::encodeName(path(QStringLiteral("music/pipe.mp3"))).constData(), 0600), 0);
+        QCOMPARE(mkfifo(QFile::encodeName(path(QStringLiteral("pipe.m3u"))).constData(), 0600), 0);
+        // A link back up the tree must not be walked round and round.
+        QVERIFY(QFile::link(path(QStringLiteral("music")), path(QStringLiteral("music/sub/loop"))));
+        for (const char *name :
+             {"music/2.mp3", "music/10.mp3", "music/a.MP3", "music/b.mp3", "music/aa/first.mp3",
+              "music/sub/x.wav", "music/sub/z.mp3", "music/sub/deeper/y.flac"})
+            m_folderOrder.append(path(QLatin1String(name)));
+    }
+
+    void drop_mixedContent_appendsInOrder_withoutPlaying_data()
+    {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<QStringList>("added");
+        const QStringList playlist = {QStringLiteral("/m/1.mp3"), QStringLiteral("/m/2.mp3")};
+        QTest::newRow("one file") << QStringList{path("single.mp3")} << 0 << QStringList{path("single.mp3")};
+        QTest::newRow("folder, by name, sub-folders after")
+            << QStringList{path("music")} << 2 << m_folderOrder;
+        QTest::newRow("playlist file") << QStringList{path("list.m3u")} << 0 << playlist;
+        QTest::newRow("mixed") << QStringList{path("other.ogg"), path("music/sub"), path("list.m3u"),
+                                              QStringLiteral("http://example.org/x.mp3")}
+                               << 1
+                               << QStringList{path("other.ogg"),
+                                              path("music/sub/x.wav"),
+                                              path("music/sub/z.mp3"),
+                                              path("music/sub/deeper/y.flac"),
+                                              playlist[0],
+                                              playlist[1]};
+        QTest::newRow("pipes and missing files are left out")
+            << QStringList{path("music/pipe.mp3"), path("pipe.m3u"), path("gone.mp3"), path("single.mp3")}
+            << 0 << QStringList{path("single.mp3")};
+        QTest::newRow("a nearly full list takes what fits")
+            << QStringList{path("music")} << Playlist::kMaxEntries - 3 << m_folderOrder.mid(0, 3);
+        QTest::newRow("a full list takes nothing")
+            << QStringList{path("single.mp3")} << Playlist::kMaxEntries << QStringList();
+    }
+
+    void drop_mixedContent_appendsInOrder_withoutPlaying()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(int, before);
+        QFETCH(QStringList, added);
+        PlayerFixture player;
+        QVERIFY(player.load());
+        // The window takes focus now, while the list is empty: a list view that
+        // gains focus with entries and no current one makes the first current.
+        QCoreApplication::processEvents();
+        if (before > 0)
+            player.window->addChosenFiles(PlayerFixture::paths(before));
+
+        QVERIFY(drop(player, items));
+        QCOMPARE(player.urls().mid(before), added);
+        QCOMPARE(player.names().mid(before).size(), added.size());
+        QCOMPARE(player.count(), QString::number(before + added.size()));
+        // Nothing starts, nothing is selected.
+        QVERIFY(player.media.calls.isEmpty());
+        QCOMPARE(player.listName()->currentRow(), -1);
+        QVERIFY(player.prompts.shown().isEmpty());
+    }
+
+    void drag_withoutLocalFiles_isRefused()
+    {
+        PlayerFixture player;
+        QVERIFY(player.load());
+        QVERIFY(player.listName()->viewport()->acceptDrops());
+        QVERIFY(!drop(player, {QStringLiteral("http://example.org/a.mp3")}));
+        auto text = std::make_unique<QMimeData>();
+        text->setText(QStringLiteral("/m/a.mp3"));
+        QVERIFY(PlaylistDropTarget::localPaths(text.get()).isEmpty());
+        QCOMPARE(player.listName()->count(), 0);
+    }
+
+    void walk_staysWithinItsBounds_data()
+    {
+        QTest::addColumn<int>("maxEntries");
+        QTest::addColumn<int>("maxVisited");
+        QTest::addColumn<int>("maxMilliseconds");
+        QTest::addColumn<int>("atMost");
+        QTest::newRow("entries") << 5 << 100000 << 60000 << 5;
+        QTest::newRow("entries looked at") << 100 << 4 << 60000 << 5;
+        QTest::newRow("time") << 100 << 100000 << 0 << 1; // the named file, not the folder
+    }
+
+    void walk_staysWithinItsBounds()
+    {
+        QFETCH(int, maxEntries);
+        QFETCH(int, maxVisited);
+        QFETCH(int, maxMilliseconds);
+        QFETCH(int, atMost);
+        PathExpansion::Bounds bounds;
+        bounds.maxEntries = maxEntries;
+        bounds.maxVisited = maxVisited;
+        bounds.maxMilliseconds = maxMilliseconds;
+        const QStringList found = PathExpansion::expand({path("single.mp3"), path("music")}, bounds);
+        QVERIFY2(found.size() <= atMost && !found.isEmpty(), qPrintable(found.join(' ')));
+        QCOMPARE(found.first(), path("single.mp3"));
+        for (const QString &entry : found.mid(1))
+            QVERIFY2(m_folderOrder.contains(entry), qPrintable(entry));
+    }
+
+    void audioFileNames_areKnownByTheirEnding_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("audio");
+        QTest::newRow("mp3") << QStringLiteral("a.mp3") << true;
+        QTest::newRow("upper case") << QStringLiteral("A.MP3") << true;
+        QTest::newRow("flac") << QStringLiteral("歌.flac") << true;
+        QTest::newRow("playlist") << QStringLiteral("list.m3u") << false;
+        QTest::newRow("picture") << QStringLiteral("cover.jpg") << false;
+        QTest::newRow("no ending") << QStringLiteral("mp3") << false;
+        QTest::newRow("only an ending") << QStringLiteral(".mp3") << false;
+    }
+
+    void audioFileNames_areKnownByTheirEnding()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, audio);
+        QCOMPARE(PathExpansion::isAudioFileName(name), audio);
+    }
+
+    void openFiles_appendsAndStartsTheFirstAdded()
+    {
+        PlayerFixture player;
+        QVERIFY(player.load());
+        player.window->addChosenFiles(PlayerFixture::paths(2));
+        player.window->openFiles({path("list.m3u"), path("single.mp3")});
+        QCOMPARE(player.urls(),
+                 QStringList({"/m/0.mp3", "/m/1.mp3", "/m/1.mp3", "/m/2.mp3", path("single.mp3")}));
+        QCOMPARE(player.count(), QStringLiteral("5"));
+        QCOMPARE(player.media.urls, QStringList{QStringLiteral("/m/1.mp3")}); // as a double-click on entry 2
+        QCOMPARE(player.listName()->currentRow(), 2);
+
+        player.media.urls.clear();
+        player.window->openFiles({path("gone.mp3")});
+        QVERIFY(player.media.urls.isEmpty());
+        QCOMPARE(player.listName()->currentRow(), 2);
+    }
+};
+
+QTEST_MAIN(DropFilesTest)
+#include "test_drop_files.moc"
