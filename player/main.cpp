@@ -1,13 +1,16 @@
 #include "FrmPlayer.h"
 
 #include "AppInfo.h"
+#include "AppInstance.h"
 #include "Connectivity.h"
 #include "GstMediaComponent.h"
 #include "Mpris.h"
 #include "Prompts.h"
 #include "Shell.h"
+#include "Translations.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFont>
 #include <QTimer>
 
@@ -15,7 +18,15 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TamselMP3Player"));
+    QGuiApplication::setDesktopFileName(AppInfo::applicationId());
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
+    Translations::installQtChinese(&app);
+
+    // Files given while a player runs in this session go to that player.
+    AppInstance instance;
+    const QStringList files = AppInstance::filesFromArguments(app.arguments().mid(1), QDir::currentPath());
+    if (!files.isEmpty() && instance.handOff(files))
+        return 0;
 
     GstMediaComponent media;
     QtPrompts prompts;
@@ -30,10 +41,21 @@ int main(int argc, char *argv[])
     services.noticeUrl = AppInfo::noticePageUrl();
 
     FrmPlayer frmPlayer(services);
+    QObject::connect(&instance, &AppInstance::filesOpened, &frmPlayer, &FrmPlayer::openFiles);
+    QObject::connect(&instance, &AppInstance::activated, &frmPlayer, [&frmPlayer] {
+        frmPlayer.showNormal();
+        frmPlayer.raise();
+        frmPlayer.activateWindow();
+    });
     if (!frmPlayer.load())
         return 1;
     // Remote control joins once the window is up, so it costs the start nothing.
     auto *mpris = new MprisService(&frmPlayer);
-    QTimer::singleShot(0, mpris, [mpris] { mpris->registerOn(); });
+    QTimer::singleShot(0, mpris, [mpris, &instance] {
+        mpris->registerOn();
+        instance.claim();
+    });
+    if (!files.isEmpty())
+        frmPlayer.openFiles(files);
     return app.exec();
 }

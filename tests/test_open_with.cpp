@@ -1,0 +1,240 @@
+// Opening files with the player: arguments on the command line, and a second
+// start handing its files over the session bus to the player already running.
+// Runs on a private session bus; the real program runs in a program folder of
+// its own, on a silent audio sink.
+#include "AppInfo.h"
+#include "AppInstance.h"
+#include "Mp3Fixture.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusReply>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QtTest>
+
+#ifndef TAMSEL_PLAYER_PROGRAM
+#error "the test needs the player program's path"
+#endif
+
+namespace {
+
+const QString kMpris = QStringLiteral("org.mpris.MediaPlayer2.TamselMP3Player");
+const QString kMprisPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kApplication = QStringLiteral("org.freedesktop.Application");
+constexpr int kWaitMs = 20000;
+
+} // namespace
+
+class OpenWithTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_media;
+    QTemporaryDir m_programFolder;
+    QString m_program;
+    QDBusConnection m_client = QDBusConnection(QString());
+    QList<QProcess *> m_players;
+
+    QDBusMessage call(const QString &service, const QString &path, const QString &interface,
+                      const QString &method, const QVariantList &args = {})
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+        message.setArguments(args);
+        QDBusPendingCall pending = m_client.asyncCall(message);
+        // The answer may come from this process: wait by spinning its event loop.
+        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, kWaitMs);
+        return pending.reply();
+    }
+    QVariant mpris(const QString &service, const QString &interface, const QString &name)
+    {
+        const QDBusMessage reply =
+            call(service, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                 QStringLiteral("Get"), {interface, name});
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    int trackCount(const QString &service = kMpris)
+    {
+        return int(
+            qdbus_cast<QList<QDBusObjectPath>>(
+                mpris(service, QStringLiteral("org.mpris.MediaPlayer2.TrackList"), QStringLiteral("Tracks")))
+                .size());
+    }
+    QString title(const QString &service = kMpris)
+    {
+        return qdbus_cast<QVariantMap>(mpris(service, QStringLiteral("org.mpris.MediaPlayer2.Player"),
+                                             QStringLiteral("Metadata")))
+            .value(QStringLiteral("xesam:title"))
+            .toString();
+    }
+    bool onBus(const QString &name)
+    {
+        return QTest::qWaitFor([&] { return m_client.interface()->isServiceRegistered(name).value(); },
+                               kWaitMs);
+    }
+    QProcess *startPlayer(const QStringList &arguments)
+    {
+        auto *player = new QProcess(this);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TAMSEL_AUDIO_SINK"), QStringLiteral("fakesink"));
+        player->setProcessEnvironment(env);
+        player->setWorkingDirectory(m_media.path()); // relative arguments are taken from here
+        player->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        player->start(m_program, arguments);
+        m_players.append(player);
+        return player;
+    }
+    void quit(const QString &service, QProcess *player)
+    {
+        call(service, kMprisPath, QStringLiteral("org.mpris.MediaPlayer2"), QStringLiteral("Quit"));
+        QVERIFY(player->waitForFinished(kWaitMs));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(), "the test runs under its own session bus");
+        m_client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
+        QVERIFY(m_client.isConnected());
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(Mp3Fixture::make(m_media.filePath(QStringLiteral("%1.mp3").arg(i)), 4,
+                                     QStringLiteral("Title %1").arg(i)));
+        }
+        // The player writes its help documents into its own folder.
+        m_program = m_programFolder.filePath(QStringLiteral("TamselMP3Player"));
+        QVERIFY(QFile::copy(QStringLiteral(TAMSEL_PLAYER_PROGRAM), m_program));
+    }
+
+    void cleanup()
+    {
+        for (QProcess *player : std::as_const(m_players)) {
+            if (player->state() != QProcess::NotRunning) {
+                player->kill();
+                player->waitForFinished(kWaitMs);
+            }
+            delete player;
+        }
+        m_players.clear();
+    }
+
+    void filesFromArguments_takesLocalFilesOnly_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("relative and absolute paths") << QStringList{"a.mp3", "../b.mp3", "/m/c d.mp3"}
+                                                     << QStringList{"/w/d/a.mp3", "/w/b.mp3", "/m/c d.mp3"};
+        QTest::newRow("file URIs") << QStringList{"file:///m/%E6%AD%8C%20x.mp3", "file:/m/y.m3u"}
+                                   << QStringList{"/m/歌 x.mp3", "/m/y.m3u"};
+        QTest::newRow("other addresses and options are left out")
+            << QStringList{"http://example.org/a.mp3", "--verbose", "-x", "", "z.mp3"}
+            << QStringList{"/w/d/z.mp3"};
+        QTest::newRow("NUL in a URI") << QStringList{"file:///m/a%00b.mp3"} << QStringList();
+    }
+
+    void filesFromArguments_takesLocalFilesOnly()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, files);
+        QCOMPARE(AppInstance::filesFromArguments(arguments, QStringLiteral("/w/d")), files);
+    }
+
+    void open_overTheBus_givesFilesOrAnError_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QVariantList>("arguments");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QStringList>("files");
+        const QVariantMap none;
+        QTest::newRow("local files") << QStringLiteral("Open")
+                                     << QVariantList{QStringList{"file:///m/a.mp3",
+                                                                 "file:///m/%E6%AD%8C.m3u"},
+                                                     none}
+                                     << QString() << QStringList{"/m/a.mp3", "/m/歌.m3u"};
+        QTest::newRow("web address")
+            << QStringLiteral("Open")
+            << QVariantList{QStringList{"file:///m/a.mp3", "http://example.org/b.mp3"}, none}
+            << QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs") << QStringList();
+        QTest::newRow("NUL in a path")
+            << QStringLiteral("Open") << QVariantList{QStringList{"file:///m/a%00b.mp3"}, none}
+            << QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs") << QStringList();
+        QTest::newRow("an action") << QStringLiteral("ActivateAction")
+                                   << QVariantList{QStringLiteral("quit"), QVariantList(), none}
+                                   << QStringLiteral("org.freedesktop.DBus.Error.NotSupported")
+                                   << QStringList();
+    }
+
+    void open_overTheBus_givesFilesOrAnError()
+    {
+        QFETCH(QString, method);
+        QFETCH(QVariantList, arguments);
+        QFETCH(QString, error);
+        QFETCH(QStringList, files);
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("player"));
+        {
+            AppInstance instance(QStringLiteral("player"));
+            QVERIFY(instance.claim());
+            QVERIFY(onBus(AppInfo::applicationId()));
+            QSignalSpy opened(&instance, &AppInstance::filesOpened);
+            const QDBusMessage reply =
+                call(AppInfo::applicationId(), AppInstance::objectPath(), kApplication, method, arguments);
+            if (error.isEmpty()) {
+                QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+                QCOMPARE(opened.size(), 1);
+                QCOMPARE(opened.first().first().toStringList(), files);
+            } else {
+                QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+                QCOMPARE(reply.errorName(), error);
+                QCOMPARE(opened.size(), 0);
+            }
+        }
+        QDBusConnection::disconnectFromBus(QStringLiteral("player"));
+    }
+
+    void secondStartWithFiles_handsThemToTheRunningPlayer_andEnds()
+    {
+        QProcess *first = startPlayer({QStringLiteral("1.mp3")});
+        QVERIFY(onBus(kMpris));
+        QVERIFY(onBus(AppInfo::applicationId()));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Title 1"), kWaitMs);
+        QCOMPARE(trackCount(), 1);
+
+        QProcess *second =
+            startPlayer({QUrl::fromLocalFile(m_media.filePath(QStringLiteral("2.mp3"))).toString(),
+                         QStringLiteral("3.mp3"), QStringLiteral("http://example.org/4.mp3")});
+        QVERIFY(second->waitForFinished(kWaitMs));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+
+        // The running player took them and started the first one given.
+        QTRY_COMPARE_WITH_TIMEOUT(trackCount(), 3, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Title 2"), kWaitMs);
+        // One player, one window: no second remote-control name ever stayed.
+        const QStringList names = m_client.interface()->registeredServiceNames().value();
+        QCOMPARE(names.filter(kMpris).size(), 1);
+        QCOMPARE(first->state(), QProcess::Running);
+        quit(kMpris, first);
+    }
+
+    void secondStartWithoutFiles_opensAWindowOfItsOwn()
+    {
+        QProcess *first = startPlayer({});
+        QVERIFY(onBus(kMpris));
+        QVERIFY(onBus(AppInfo::applicationId()));
+        QProcess *second = startPlayer({});
+        QVERIFY(second->waitForStarted(kWaitMs));
+        const QString secondName = kMpris + QStringLiteral(".instance%1").arg(second->processId());
+        QVERIFY(onBus(secondName));
+        QCOMPARE(trackCount(secondName), 0);
+        QCOMPARE(first->state(), QProcess::Running);
+        QCOMPARE(second->state(), QProcess::Running);
+        quit(secondName, second);
+        quit(kMpris, first);
+    }
+};
+
+QTEST_MAIN(OpenWithTest)
+#include "test_open_with.moc"
