@@ -1,0 +1,157 @@
+// What `cmake --install` lays out for the desktop: the menu entry, the icon and
+// the software-centre data, checked by the desktop's own validators.
+#include "AppInfo.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QSvgRenderer>
+#include <QtTest>
+
+#ifndef TAMSEL_BUILD_DIR
+#error "the test needs the build folder and cmake"
+#endif
+
+namespace {
+
+constexpr int kToolTimeoutMs = 120000;
+
+struct Run
+{
+    int exitCode = -1;
+    QString output;
+};
+
+Run run(const QString &program, const QStringList &arguments, const QProcessEnvironment &env = {})
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!env.isEmpty())
+        process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    if (!process.waitForFinished(kToolTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {-1, QStringLiteral("did not finish")};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAll())};
+}
+
+QString tool(const char *name)
+{
+    return QStandardPaths::findExecutable(QLatin1String(name));
+}
+
+// The keys of the desktop file's one group, values as written.
+QMap<QString, QString> readEntry(const QString &path)
+{
+    QMap<QString, QString> keys;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return keys;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0 && !line.startsWith(QLatin1Char('#')))
+            keys.insert(line.left(equals), line.mid(equals + 1));
+    }
+    return keys;
+}
+
+// The program an Exec value starts: its first word, unquoted.
+QString programOf(const QString &exec)
+{
+    // A backslash is written twice in any value; inside quotes it then escapes.
+    const QString value = QString(exec).replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+    if (!value.startsWith(QLatin1Char('"')))
+        return value.section(QLatin1Char(' '), 0, 0).replace(QStringLiteral("%%"), QStringLiteral("%"));
+    QString program;
+    for (qsizetype i = 1; i < value.size() && value[i] != QLatin1Char('"'); ++i) {
+        if (value[i] == QLatin1Char('\\') && i + 1 < value.size())
+            ++i;
+        program += value[i];
+    }
+    return program.replace(QStringLiteral("%%"), QStringLiteral("%"));
+}
+
+} // namespace
+
+class DesktopFilesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!tool("desktop-file-validate").isEmpty(), "desktop-file-utils is installed by scripts/deps");
+        QVERIFY2(!tool("appstreamcli").isEmpty(), "appstream is installed by scripts/deps");
+    }
+
+    void install_laysOutValidDesktopFiles_data()
+    {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<bool>("staged");
+        QTest::newRow("plain prefix") << QStringLiteral("opt/tamsel") << false;
+        QTest::newRow("blanks and Chinese in the prefix") << QStringLiteral("我的 程序/tamsel") << false;
+        QTest::newRow("staged for a package (DESTDIR)") << QStringLiteral("usr/local/tamsel") << true;
+    }
+
+    void install_laysOutValidDesktopFiles()
+    {
+        QFETCH(QString, prefix);
+        QFETCH(bool, staged);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(prefix);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // Staged: the files land under DESTDIR, but name the prefix they will live in.
+        const QString stage = dir.filePath(QStringLiteral("stage"));
+        if (staged)
+            env.insert(QStringLiteral("DESTDIR"), stage);
+        const QString root = staged ? stage + target : target;
+        const Run install = run(QStringLiteral(TAMSEL_CMAKE),
+                                {QStringLiteral("--install"), QStringLiteral(TAMSEL_BUILD_DIR),
+                                 QStringLiteral("--prefix"), target},
+                                env);
+        QVERIFY2(install.exitCode == 0, qPrintable(install.output));
+
+        const QString id = AppInfo::applicationId();
+        const QString desktop =
+            root + QStringLiteral("/share/applications/") + id + QStringLiteral(".desktop");
+        const QString icon =
+            root + QStringLiteral("/share/icons/hicolor/scalable/apps/") + id + QStringLiteral(".svg");
+        const QString metainfo =
+            root + QStringLiteral("/share/metainfo/") + id + QStringLiteral(".metainfo.xml");
+
+        const Run entryCheck = run(tool("desktop-file-validate"), {desktop});
+        QVERIFY2(entryCheck.exitCode == 0 && entryCheck.output.trimmed().isEmpty(),
+                 qPrintable(entryCheck.output));
+        const Run dataCheck =
+            run(tool("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"), metainfo});
+        QVERIFY2(dataCheck.exitCode == 0, qPrintable(dataCheck.output));
+
+        const QMap<QString, QString> entry = readEntry(desktop);
+        QCOMPARE(entry.value(QStringLiteral("Name")), QStringLiteral("TamselMP3Player"));
+        QCOMPARE(entry.value(QStringLiteral("Name[zh_CN]")), QStringLiteral("迷你MP3播放器"));
+        const QStringList types = entry.value(QStringLiteral("MimeType")).split(QLatin1Char(';'));
+        QVERIFY(types.contains(QStringLiteral("audio/mpeg")) &&
+                types.contains(QStringLiteral("audio/x-mpegurl")));
+        QVERIFY(entry.value(QStringLiteral("Exec")).endsWith(QStringLiteral(" %U")));
+        // The entry starts the installed player, wherever the prefix is.
+        const QString program = programOf(entry.value(QStringLiteral("Exec")));
+        QCOMPARE(program, target + QStringLiteral("/TamselMP3Player"));
+        const QFileInfo installed(root + QStringLiteral("/TamselMP3Player"));
+        QVERIFY(installed.isFile() && installed.isExecutable());
+        QVERIFY(QFileInfo(root + QStringLiteral("/KivuUpdate")).isExecutable());
+
+        QCOMPARE(entry.value(QStringLiteral("Icon")), id);
+        QVERIFY(QSvgRenderer(icon).isValid());
+        QFile data(metainfo);
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        const QByteArray xml = data.readAll();
+        QVERIFY(xml.contains(
+            QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(id).toUtf8()));
+    }
+};
+
+QTEST_MAIN(DesktopFilesTest)
+#include "test_desktop_files.moc"
