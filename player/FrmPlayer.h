@@ -76,6 +76,9 @@ public:
     QString topmostCaption() const;
     // The mini window while it is loaded, else null.
     Mini *mini() const;
+    // Shows and raises the window that stands for the player: the mini window
+    // while it replaces this one, else this one.
+    void bringToFront();
     // Set once the program has begun to end.
     bool isEnding() const { return m_ending; }
 

@@ -117,6 +117,16 @@ Mini *FrmPlayer::mini() const
     return m_mini;
 }
 
+void FrmPlayer::bringToFront()
+{
+    QWidget *front = m_mini && m_mini->isVisible() ? static_cast<QWidget *>(m_mini) : this;
+    if (front->isMinimized())
+        front->showNormal();
+    front->show();
+    front->raise();
+    front->activateWindow();
+}
+
 void FrmPlayer::imgMin_Click()
 {
     showMinimized();

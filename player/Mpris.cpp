@@ -337,12 +337,7 @@ QStringList MprisRootAdaptor::supportedMimeTypes() const
 
 void MprisRootAdaptor::Raise()
 {
-    FrmPlayer *player = m_service->player();
-    if (player->isMinimized())
-        player->showNormal();
-    player->show();
-    player->raise();
-    player->activateWindow();
+    m_service->player()->bringToFront();
 }
 
 void MprisRootAdaptor::Quit()

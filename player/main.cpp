@@ -42,11 +42,7 @@ int main(int argc, char *argv[])
 
     FrmPlayer frmPlayer(services);
     QObject::connect(&instance, &AppInstance::filesOpened, &frmPlayer, &FrmPlayer::openFiles);
-    QObject::connect(&instance, &AppInstance::activated, &frmPlayer, [&frmPlayer] {
-        frmPlayer.showNormal();
-        frmPlayer.raise();
-        frmPlayer.activateWindow();
-    });
+    QObject::connect(&instance, &AppInstance::activated, &frmPlayer, &FrmPlayer::bringToFront);
     if (!frmPlayer.load())
         return 1;
     // Remote control joins once the window is up, so it costs the start nothing.

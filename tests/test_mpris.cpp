@@ -5,6 +5,7 @@
 
 #include "AppInfo.h"
 #include "GstMediaComponent.h"
+#include "Mini.h"
 #include "Mp3Fixture.h"
 #include "Mpris.h"
 
@@ -472,6 +473,17 @@ private slots:
         }
         QVERIFY(m_player->prompts.shown().isEmpty());
         call(kPlayer, QStringLiteral("Stop"));
+    }
+
+    void raise_bringsForwardTheWindowThePlayerShows()
+    {
+        call(kRoot, QStringLiteral("Raise"));
+        QVERIFY(window().isVisible());
+        m_player->click("Image1"); // the mini window stands in for the main window
+        QVERIFY(window().mini() && window().mini()->isVisible());
+        call(kRoot, QStringLiteral("Raise"));
+        QVERIFY(window().mini()->isVisible());
+        QVERIFY(!window().isVisible());
     }
 
     void volume_movesInStepsOfTenThroughTheVolumeButtons()
