@@ -58,22 +58,6 @@ QMap<QString, QString> readEntry(const QString &path)
     return keys;
 }
 
-// The program an Exec value starts: its first word, unquoted.
-QString programOf(const QString &exec)
-{
-    // A backslash is written twice in any value; inside quotes it then escapes.
-    const QString value = QString(exec).replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
-    if (!value.startsWith(QLatin1Char('"')))
-        return value.section(QLatin1Char(' '), 0, 0).replace(QStringLiteral("%%"), QStringLiteral("%"));
-    QString program;
-    for (qsizetype i = 1; i < value.size() && value[i] != QLatin1Char('"'); ++i) {
-        if (value[i] == QLatin1Char('\\') && i + 1 < value.size())
-            ++i;
-        program += value[i];
-    }
-    return program.replace(QStringLiteral("%%"), QStringLiteral("%"));
-}
-
 } // namespace
 
 class DesktopFilesTest : public QObject
@@ -91,15 +75,19 @@ private slots:
     {
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<bool>("staged");
-        QTest::newRow("plain prefix") << QStringLiteral("opt/tamsel") << false;
-        QTest::newRow("blanks and Chinese in the prefix") << QStringLiteral("我的 程序/tamsel") << false;
-        QTest::newRow("staged for a package (DESTDIR)") << QStringLiteral("usr/local/tamsel") << true;
+        QTest::addColumn<bool>("quoted");
+        QTest::newRow("plain prefix") << QStringLiteral("opt/tamsel") << false << false;
+        QTest::newRow("blanks and Chinese in the prefix")
+            << QStringLiteral("我的 程序/tamsel") << false << true;
+        QTest::newRow("staged for a package (DESTDIR)")
+            << QStringLiteral("usr/local/tamsel") << true << false;
     }
 
     void install_laysOutValidDesktopFiles()
     {
         QFETCH(QString, prefix);
         QFETCH(bool, staged);
+        QFETCH(bool, quoted);
         QTemporaryDir dir;
         const QString target = dir.filePath(prefix);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -135,10 +123,10 @@ private slots:
         const QStringList types = entry.value(QStringLiteral("MimeType")).split(QLatin1Char(';'));
         QVERIFY(types.contains(QStringLiteral("audio/mpeg")) &&
                 types.contains(QStringLiteral("audio/x-mpegurl")));
-        QVERIFY(entry.value(QStringLiteral("Exec")).endsWith(QStringLiteral(" %U")));
-        // The entry starts the installed player, wherever the prefix is.
-        const QString program = programOf(entry.value(QStringLiteral("Exec")));
-        QCOMPARE(program, target + QStringLiteral("/TamselMP3Player"));
+        // The entry starts the installed player by its full path, quoted when it must be.
+        const QString program = target + QStringLiteral("/TamselMP3Player");
+        QCOMPARE(entry.value(QStringLiteral("Exec")),
+                 (quoted ? QLatin1Char('"') + program + QLatin1Char('"') : program) + QStringLiteral(" %U"));
         const QFileInfo installed(root + QStringLiteral("/TamselMP3Player"));
         QVERIFY(installed.isFile() && installed.isExecutable());
         QVERIFY(QFileInfo(root + QStringLiteral("/KivuUpdate")).isExecutable());

@@ -175,26 +175,6 @@ private slots:
             QVERIFY2(m_folderOrder.contains(entry), qPrintable(entry));
     }
 
-    void audioFileNames_areKnownByTheirEnding_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("audio");
-        QTest::newRow("mp3") << QStringLiteral("a.mp3") << true;
-        QTest::newRow("upper case") << QStringLiteral("A.MP3") << true;
-        QTest::newRow("flac") << QStringLiteral("歌.flac") << true;
-        QTest::newRow("playlist") << QStringLiteral("list.m3u") << false;
-        QTest::newRow("picture") << QStringLiteral("cover.jpg") << false;
-        QTest::newRow("no ending") << QStringLiteral("mp3") << false;
-        QTest::newRow("only an ending") << QStringLiteral(".mp3") << false;
-    }
-
-    void audioFileNames_areKnownByTheirEnding()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, audio);
-        QCOMPARE(PathExpansion::isAudioFileName(name), audio);
-    }
-
     void openFiles_appendsAndStartsTheFirstAdded()
     {
         PlayerFixture player;

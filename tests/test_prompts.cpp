@@ -204,28 +204,6 @@ private slots:
         }
         QVERIFY(right <= view->viewport()->width());
     }
-
-    void openFiles_returnsTheChoice_orNothingWhenCancelled()
-    {
-        QtPrompts prompts;
-        const QString song = QDir(m_folder.path()).entryList(QDir::Files).value(0);
-        whenModalShows([&](QWidget *modal) {
-            auto *dialog = qobject_cast<QFileDialog *>(modal);
-            QVERIFY(dialog);
-            QCOMPARE(dialog->windowTitle(), QStringLiteral("打开"));
-            // As typed: the chooser reads its name box.
-            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(song);
-            static_cast<QDialog *>(dialog)->accept();
-        });
-        QCOMPARE(prompts.openFiles(nullptr, QStringLiteral("打开"), QStringLiteral("*.mp3文件 (*.mp3)"),
-                                   m_folder.path()),
-                 QStringList{m_folder.filePath(song)});
-
-        whenModalShows([](QWidget *modal) { static_cast<QDialog *>(modal)->reject(); });
-        QCOMPARE(prompts.openFiles(nullptr, QStringLiteral("打开"), QStringLiteral("*.mp3文件 (*.mp3)"),
-                                   m_folder.path()),
-                 QStringList());
-    }
 };
 
 QTEST_MAIN(PromptsTest)
