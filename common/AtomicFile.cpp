@@ -1,6 +1,10 @@
 #include "AtomicFile.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <filesystem>
+#include <system_error>
 
 namespace AtomicFile {
 
@@ -18,6 +22,17 @@ bool write(const QString &path, const QByteArray &bytes)
         return false;
     }
     return file.commit();
+}
+
+bool replace(const QString &from, const QString &to, QString *error)
+{
+    // rename(2), or MoveFileEx with MOVEFILE_REPLACE_EXISTING on Windows:
+    // never a delete followed by a move.
+    std::error_code code;
+    std::filesystem::rename(QFileInfo(from).filesystemFilePath(), QFileInfo(to).filesystemFilePath(), code);
+    if (code && error)
+        *error = QString::fromStdString(code.message());
+    return !code;
 }
 
 } // namespace AtomicFile

@@ -11,4 +11,9 @@ namespace AtomicFile {
 
 bool write(const QString &path, const QByteArray &bytes);
 
+// Moves the file `from` over `to` in one step of the file system: at every
+// moment `to` names either its old file or the new one. On failure both files
+// stay as they were and error, when given, says why.
+bool replace(const QString &from, const QString &to, QString *error = nullptr);
+
 } // namespace AtomicFile

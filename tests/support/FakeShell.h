@@ -16,9 +16,11 @@ public:
     bool startProgram(const QString &programFolder, const QString &name) override
     {
         programs.append(programFolder + QLatin1Char('/') + name);
-        return true;
+        return startSucceeds;
     }
 
     QStringList websites;
     QStringList programs;
+    // What startProgram answers.
+    bool startSucceeds = true;
 };

@@ -125,7 +125,6 @@ void HttpServer::onRequestData(QTcpSocket *socket)
 
 void HttpServer::answer(QTcpSocket *socket, const QString &path)
 {
-    Connection *connection = m_connections.value(socket);
     const auto route = m_routes.constFind(path);
     Response response;
     if (route == m_routes.cend()) {
@@ -136,6 +135,26 @@ void HttpServer::answer(QTcpSocket *socket, const QString &path)
     }
     if (response.fault == NeverAnswer)
         return;
+    if (response.fault == HoldAnswer) {
+        response.fault = NoFault;
+        m_held.append({socket, response});
+        return;
+    }
+    respond(socket, response);
+}
+
+void HttpServer::releaseHeld()
+{
+    const auto held = std::exchange(m_held, {});
+    for (const auto &[socket, response] : held) {
+        if (socket && m_connections.contains(socket))
+            respond(socket, response);
+    }
+}
+
+void HttpServer::respond(QTcpSocket *socket, const Response &response)
+{
+    Connection *connection = m_connections.value(socket);
     if (response.fault == CloseAtOnce) {
         socket->disconnectFromHost();
         return;

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +27,7 @@ public:
         Stall,           // declares the whole body, sends faultAt bytes, then nothing
         NeverAnswer,     // reads the request and never answers
         CloseAtOnce,     // closes the connection without a word
+        HoldAnswer,      // answers only when releaseHeld() is called
     };
 
     struct Response
@@ -55,6 +57,9 @@ public:
     // Answers path with a redirect to location.
     void redirect(const QString &path, const QString &location, int status = 302);
     void clearRoutes();
+    // Answers the requests held so far as if they had no fault.
+    void releaseHeld();
+    int heldCount() const { return int(m_held.size()); }
 
     // Paths requested so far, in order.
     QStringList requests() const { return m_requests; }
@@ -66,10 +71,12 @@ private:
     void accept();
     void onRequestData(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QString &path);
+    void respond(QTcpSocket *socket, const Response &response);
     void pump(QTcpSocket *socket);
 
     QTcpServer *m_server;
     QHash<QString, Response> m_routes;
     QStringList m_requests;
     QHash<QTcpSocket *, Connection *> m_connections;
+    QList<QPair<QPointer<QTcpSocket>, Response>> m_held;
 };
