@@ -103,6 +103,7 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
     buildMenu();
     m_playlist = PlaylistPair(listName, listUrl, lblTotlenum);
     connectHandlers();
+    buildNotice();
 }
 
 FrmPlayer::~FrmPlayer()
@@ -302,6 +303,9 @@ bool FrmPlayer::load()
 
     timerDisplay->start();
     timerTotle->start();
+    startHandOffWatch();
+    // The last step; the page comes later and never holds up the start.
+    startNotice();
     return true;
 }
 

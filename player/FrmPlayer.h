@@ -12,14 +12,18 @@
 
 #include <memory>
 
+class Dialog;
 class ImageButton;
 class LineControl;
 class Mini;
+class QFileSystemWatcher;
 class QLabel;
 class QListWidget;
 class QMenu;
 class QTimer;
 class SeekBar;
+class Transfer;
+class Update;
 namespace WindowPresence {
 class Registration;
 }
@@ -82,6 +86,17 @@ public:
     // Set once the program has begun to end.
     bool isEnding() const { return m_ending; }
 
+    // The push switch and the cleaned push text read from the notice page at
+    // start-up; both empty when the page was not read.
+    QString pushSwitch() const { return m_pushSwitch; }
+    QString pushText() const { return m_pushText; }
+
+    // Opens the update check below the window; while one runs, only raises it.
+    void showUpdate();
+    // Puts a newly downloaded updater (NewKivuUpdate) in the place of the old
+    // one once no updater window is open; the swap follows after a short rest.
+    void killUD();
+
 signals:
     // The play mode changed (the mode button or a remote control).
     void playModeChanged();
@@ -137,11 +152,12 @@ private slots:
     void menuTopmost_Click();
     void menuWebsite_Click();
 
-protected:
-    // Shows the update-check window, not modal.
-    // TODO(update window): show `Update` here once it exists; until then nothing opens.
-    void showUpdate();
+    // The push timer: the message opens on its third tick.
+    void Timer1_Timer();
+    // The hand-off watch: runs when the program folder or the window records change.
+    void Timer2_Timer();
 
+protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -171,6 +187,16 @@ private:
     void moveSelectedEntry(int step);
     void failStartUp();
 
+    // Message push and updater hand-off.
+    void buildNotice();
+    void startNotice();
+    void noticePageFetched(bool ok, const QByteArray &body);
+    void setPush(bool on);
+    void stopPush();
+    void startHandOffWatch();
+    void finishKillUD();
+    void handOffFailed(const QString &why);
+
     PlayerServices m_services;
     PlaybackState m_state;
     FileDialogSettings m_commonDialog1;
@@ -197,6 +223,7 @@ private:
     QTimer *timerTotle = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
+    Transfer *Inet1 = nullptr;
     QMenu *menu = nullptr;
 
     PlaylistPair m_playlist;
@@ -218,4 +245,22 @@ private:
     QPointer<Mini> m_mini;
     bool m_ending = false;
     std::unique_ptr<WindowPresence::Registration> m_presence;
+
+    // Message push.
+    QString m_pushSwitch;
+    QString m_pushText;
+    // Ticks of the push timer so far; it stops counting once past 3.
+    int pushTicks = 0;
+    QPointer<Dialog> m_dialog;
+    QPointer<Update> m_update;
+
+    // Updater hand-off.
+    QFileSystemWatcher *m_handOffWatch = nullptr;
+    // The rest before the swap, and the next look while one is due.
+    QTimer *m_handOffWait = nullptr;
+    QTimer *m_handOffRecheck = nullptr;
+    // After a failed swap only the retry tries again, so that the file
+    // system's answer to an attempt cannot start the next one.
+    bool m_handOffBackingOff = false;
+    int m_handOffRetryMs = 0;
 };

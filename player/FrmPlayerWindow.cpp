@@ -145,9 +145,10 @@ void FrmPlayer::imgClose_Click()
             window->close();
     }
     close();
-    // exit() rather than quit(): it ends every running event loop, a modal
-    // dialog's too, and cannot be refused.
-    QCoreApplication::exit(0);
+    // The services' quit is exit(0) rather than quit(): it ends every running
+    // event loop, a modal dialog's too, and cannot be refused.
+    if (m_services.quit)
+        m_services.quit();
 }
 
 void FrmPlayer::Image1_Click()
@@ -163,11 +164,6 @@ void FrmPlayer::Image1_Click()
 void FrmPlayer::Image2_Click()
 {
     showUpdate();
-}
-
-void FrmPlayer::showUpdate()
-{
-    // TODO(update window): create and show `Update` here, not modal.
 }
 
 void FrmPlayer::menuTopmost_Click()

@@ -38,8 +38,8 @@ struct PlayerServices
     // A web request that gets no answer, or no progress, for this long fails.
     int transferTimeoutMs = 15000;
 
-    // Ends the program's event loop.
-    std::function<void()> quit = &QCoreApplication::quit;
+    // Ends the program: every running event loop, a modal dialog's too.
+    std::function<void()> quit = [] { QCoreApplication::exit(0); };
     // Moves a file over another in one step (see AtomicFile::replace).
     std::function<bool(const QString &from, const QString &to, QString *error)> replaceFile =
         &AtomicFile::replace;

@@ -1,0 +1,97 @@
+#include "Dialog.h"
+
+#include "Connectivity.h"
+#include "NoticePage.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+// Twips to pixels on the screens the layout was drawn for.
+int px(int twips)
+{
+    return qRound(twips / 15.0);
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+const QString kLineBreak = QStringLiteral("\r\n");
+
+} // namespace
+
+Dialog::Dialog(Connectivity *connectivity, const QString &noticeUrl, const QString &pushText, QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("Dialog"));
+    setWindowTitle(QStringLiteral("消息推送："));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(px(6030), px(3195));
+
+    // Made first, so that the focus starts on it.
+    OKButton = new QPushButton(QStringLiteral("确定"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setGeometry(twipsRect(4328, 2715, 1215, 375));
+    OKButton->setDefault(true);
+    CancelButton = new QPushButton(QStringLiteral("知道了，不再提醒"), this);
+    CancelButton->setObjectName(QStringLiteral("CancelButton"));
+    CancelButton->setGeometry(twipsRect(488, 2730, 1830, 375));
+    // Plain text: a message from the web is never read as mark-up.
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twipsRect(15, 30, 5985, 2580));
+    Text1->setReadOnly(true);
+    // Red whatever the skin gives the dialogs: the widget's own sheet wins.
+    Text1->setStyleSheet(QStringLiteral("color: #ff0000;"));
+    setTabOrder(OKButton, CancelButton);
+    setTabOrder(CancelButton, Text1);
+    OKButton->setFocus();
+
+    connect(OKButton, &QPushButton::clicked, this, &Dialog::OKButton_Click);
+    connect(CancelButton, &QPushButton::clicked, this, &Dialog::CancelButton_Click);
+
+    Dialog_Load(connectivity, noticeUrl, pushText);
+}
+
+void Dialog::Dialog_Load(Connectivity *connectivity, const QString &noticeUrl, const QString &pushText)
+{
+    if (!connectivity || !connectivity->isConnected(noticeUrl)) {
+        Text1->setPlainText(QStringLiteral("网络连接失败，暂时无法获取消息推送内容"));
+        return;
+    }
+    Text1->setPlainText(messageText(pushText));
+}
+
+QString Dialog::messageText(const QString &pushText)
+{
+    if (!pushText.contains(NoticePage::kParagraph))
+        return pushText;
+    const QStringList parts = NoticePage::paragraphs(pushText);
+    QString text;
+    for (qsizetype i = 1; i < parts.size(); ++i)
+        text += parts.at(i) + kLineBreak;
+    // The page's last paragraph opens the end marker's, so the text ends in
+    // two line breaks, which go. A text too short for that (one line and a
+    // single "<p>") loses only its trailing line breaks, never its words.
+    if (text.size() >= 4) {
+        text.chop(4);
+    } else {
+        while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
+            text.chop(1);
+    }
+    return text;
+}
+
+void Dialog::OKButton_Click()
+{
+    close();
+}
+
+void Dialog::CancelButton_Click()
+{
+    emit remindersStopped();
+    close();
+}
