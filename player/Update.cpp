@@ -75,12 +75,13 @@ Update::~Update() = default;
 
 void Update::load()
 {
-    show();
-    // Centred, 200 twips below the main window.
+    // Centred, 200 twips below the main window; placed first so that it
+    // never shows for a moment elsewhere.
     if (const QWidget *main = parentWidget()) {
         const QRect frame = main->frameGeometry();
         move(frame.x() + frame.width() / 2 - width() / 2, frame.y() + frame.height() + px(200));
     }
+    show();
     Timer1->start(m_services.updateTickMs);
     Text1->setText(AppInfo::localVersionText());
     ProgressBar1->setValue(ProgressBar1->minimum());
