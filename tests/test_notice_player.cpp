@@ -14,8 +14,8 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
-#include <QScopeGuard>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -216,6 +216,9 @@ private slots:
             << respond(page(kLocal, QStringLiteral("关"))) << false << QStringLiteral("关") << kCleanedPush;
         QTest::newRow("full-width space is off") << respond(page(kLocal, QStringLiteral("\u3000"))) << false
                                                  << QStringLiteral("\u3000") << kCleanedPush;
+        QTest::newRow("switch on, empty message")
+            << respond("<p>Ver" + kLocal.toUtf8() + "</p><p>消息推送：开最新完整版</p>") << true
+            << QStringLiteral("开") << QString();
         QByteArray noEnd = page(kLocal);
         noEnd.replace("最新完整版", "完整版");
         QTest::newRow("no end marker") << respond(noEnd) << false << QString() << QString();
@@ -333,7 +336,8 @@ private slots:
         // With the skin, whose dialogs have light text: the message stays red.
         m_server.route(kPath, page(kLocal));
         auto player = makePlayer(true);
-        QVERIFY(QFile::copy(QStringLiteral(TAMSEL_SKIN_FILE), player->dir.filePath(QStringLiteral("Tamsel.Skin"))));
+        QVERIFY(QFile::copy(QStringLiteral(TAMSEL_SKIN_FILE),
+                            player->dir.filePath(QStringLiteral("Tamsel.Skin"))));
         const auto unskin = qScopeGuard([] { qApp->setStyleSheet(QString()); });
         QVERIFY(player->load());
         QVERIFY(!qApp->styleSheet().isEmpty());
@@ -423,7 +427,7 @@ private slots:
         QTest::newRow("empty") << QString() << QString();
         QTest::newRow("only the closing paragraph") << QStringLiteral("<p>") << QString();
         QTest::newRow("one line, one paragraph: words kept") << QStringLiteral("<p>A") << QStringLiteral("A");
-        QTest::newRow("four characters cut as written") << QStringLiteral("<p>AB") << QString();
+        QTest::newRow("four characters: all four go") << QStringLiteral("<p>AB") << QString();
         QTest::newRow("last line without closing paragraph")
             << QStringLiteral("<p>A<p>Bcd") << QStringLiteral("A\r\nB");
     }
