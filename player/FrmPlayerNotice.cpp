@@ -68,6 +68,8 @@ void FrmPlayer::startNotice()
 
 void FrmPlayer::noticePageFetched(bool ok, const QByteArray &body)
 {
+    if (m_ending)
+        return;
     // A page that cannot be read, or that lacks the push markers, only means
     // no message this time: the site is not part of the installation.
     if (!ok) {
@@ -154,7 +156,11 @@ void FrmPlayer::startHandOffWatch()
     const QStringList unwatched = m_handOffWatch->addPaths(folders);
     if (!unwatched.isEmpty())
         qWarning("cannot watch %s for a new updater", qPrintable(unwatched.join(QStringLiteral(", "))));
-    connect(m_handOffWatch, &QFileSystemWatcher::directoryChanged, this, [this] { Timer2->start(); });
+    connect(m_handOffWatch, &QFileSystemWatcher::directoryChanged, this, [this] {
+        // The end stops every timer; the windows it closes must not start one again.
+        if (!m_ending)
+            Timer2->start();
+    });
     // A new updater may be waiting from before the start: the updater starts
     // the player right after writing it.
     Timer2->start();

@@ -523,6 +523,12 @@ private slots:
         // Starting the updater ends the player; nothing else does.
         QCOMPARE(m_quits, updaterStarted ? 1 : 0);
         QCOMPARE(player->window->isVisible(), !updaterStarted);
+        if (updaterStarted) {
+            // Ended for good: the windows it closed start no timer again.
+            QTest::qWait(300);
+            for (QTimer *t : player->window->findChildren<QTimer *>())
+                QVERIFY2(!t->isActive(), qPrintable(t->objectName()));
+        }
     }
 
     void update_updaterCannotBeStarted_isTreatedAsDamaged()
