@@ -21,6 +21,9 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <functional>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -35,14 +38,11 @@ constexpr int kNever = 3600 * 1000;
 QByteArray page(const QString &version, const QString &pushSwitch = QStringLiteral("开"))
 {
     return QStringLiteral(
-               "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>公告</title></head><body>"
-               "<p><strong>最新版本：Ver%1</strong></p>"
-               "<p><strong>更新日志</strong></p><p>1.修复若干问题</p>"
-               "<p><strong>更新文件及地址：</strong></p>"
-               "<p>1.KivuUpdate(<a href=\"http://h/s?a=1&amp;b=2\" target=\"_blank\">下载</a>)</p>"
-               "<p><strong>消息推送：%2</strong></p>"
-               "<p><span style=\"color: #ff0000;\">第一行</span></p><p>第二行&nbsp;</p>"
-               "<p>最新完整版下载</p></body></html>")
+               "<html><head><title>公告</title></head><body><p><strong>最新版本：Ver%1</strong></p>"
+               "<p><strong>更新日志</strong></p><p>1.修复</p><p><strong>更新文件及地址：</strong></p>"
+               "<p>1.KivuUpdate(<a href=\"http://h/s\" target=\"_blank\">下载</a>)</p>"
+               "<p><strong>消息推送：%2</strong></p><p><span style=\"color: #ff0000;\">第一行</span></p>"
+               "<p>第二行&nbsp;</p><p>最新完整版下载</p></body></html>")
         .arg(version, pushSwitch)
         .toUtf8();
 }
@@ -67,25 +67,19 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeFile(const QString &path, const QByteArray &bytes, QFile::Permissions permissions)
+void writeFile(const QString &path, const QByteArray &bytes, int mode)
 {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
     file.close();
-    QVERIFY(file.setPermissions(permissions));
+    fs::permissions(QFileInfo(path).filesystemFilePath(), fs::perms(mode));
 }
 
-std::filesystem::perms modeOf(const QString &path)
+fs::perms modeOf(const QString &path)
 {
-    return std::filesystem::status(QFileInfo(path).filesystemFilePath()).permissions();
+    return fs::status(QFileInfo(path).filesystemFilePath()).permissions();
 }
-
-constexpr QFile::Permissions kRunnable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                         QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                         QFile::ExeOther;
-constexpr QFile::Permissions kPlain =
-    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
 
 QStringList boxes(const ScriptedPrompts &prompts)
 {
@@ -95,16 +89,43 @@ QStringList boxes(const ScriptedPrompts &prompts)
     return list;
 }
 
+// The first visible window of that kind that the main window owns.
+template <typename T> T *shown(const PlayerFixture &player)
+{
+    for (T *window : player.window->findChildren<T *>()) {
+        if (window->isVisible())
+            return window;
+    }
+    return nullptr;
+}
+
+template <typename T> T *child(QObject *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+void tick(QObject *window, int times = 1)
+{
+    for (int i = 0; i < times; ++i)
+        QVERIFY(QMetaObject::invokeMethod(window, "Timer1_Timer", Qt::DirectConnection));
+}
+
 } // namespace
 
 class NoticePlayerTest : public QObject
 {
     Q_OBJECT
 
+public:
+    // Who holds an updater window while a new updater file waits.
+    enum Holder { NoWindow, WindowHere, ProcessCloses, ProcessKilled };
+    Q_ENUM(Holder)
+
 private:
-    // A player on fakes whose notice page is the test site's, with every
-    // interval short; connected says whether the machine seems online.
-    std::unique_ptr<PlayerFixture> makePlayer(bool connected)
+    // A player on fakes whose notice page is the test site's, every interval
+    // short; tune changes the services before the window is built.
+    std::unique_ptr<PlayerFixture> makePlayer(bool connected,
+                                              const std::function<void(PlayerServices &)> &tune = {})
     {
         auto player = std::make_unique<PlayerFixture>();
         player->connectivity.connected = connected;
@@ -117,63 +138,25 @@ private:
         services.handOffRetryMs = 100;
         services.transferTimeoutMs = 1000;
         services.quit = [this] { ++m_quits; };
-        rebuild(*player);
+        if (tune)
+            tune(services);
+        player->window = std::make_unique<FrmPlayer>(player->services);
         return player;
     }
 
-    static void rebuild(PlayerFixture &player)
+    static QTimer *pushTimer(const PlayerFixture &player)
     {
-        player.window.reset();
-        player.window = std::make_unique<FrmPlayer>(player.services);
+        return player.window->findChild<QTimer *>(QStringLiteral("Timer1"), Qt::FindDirectChildrenOnly);
     }
 
-    static QTimer *timer(const PlayerFixture &player, const char *name)
+    // The page has been read, or given up: push is then on or off for good.
+    static bool pageDealtWith(const PlayerFixture &player)
     {
-        return player.window->findChild<QTimer *>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+        QTimer *push = pushTimer(player);
+        return push->isActive() || push->interval() == 0;
     }
 
-    // Loaded and its page read (or refused): push is then on or off for good.
-    std::unique_ptr<PlayerFixture> loadedPlayer(const QByteArray &body, int pushTickMs = kNever)
-    {
-        m_server.route(kPath, body);
-        auto player = makePlayer(true);
-        player->services.pushTickMs = pushTickMs;
-        rebuild(*player);
-        if (!player->load())
-            return nullptr;
-        QTimer *push = timer(*player, "Timer1");
-        // Neither the design value nor running: the page has been dealt with.
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(push->isActive() || push->interval() == 0, 5000); }();
-        return player;
-    }
-
-    static void tick(QObject *window, int times = 1)
-    {
-        for (int i = 0; i < times; ++i)
-            QVERIFY(QMetaObject::invokeMethod(window, "Timer1_Timer", Qt::DirectConnection));
-    }
-
-    static Dialog *dialogOf(const PlayerFixture &player)
-    {
-        const auto dialogs = player.window->findChildren<Dialog *>();
-        for (Dialog *dialog : dialogs) {
-            if (dialog->isVisible())
-                return dialog;
-        }
-        return nullptr;
-    }
-
-    static Update *stripOf(const PlayerFixture &player)
-    {
-        const auto strips = player.window->findChildren<Update *>();
-        for (Update *strip : strips) {
-            if (strip->isVisible())
-                return strip;
-        }
-        return nullptr;
-    }
-
-    QString folderFile(const PlayerFixture &player, const char *name) const
+    static QString programFile(const PlayerFixture &player, const char *name)
     {
         return player.dir.filePath(AppInfo::executableName(QLatin1String(name)));
     }
@@ -202,65 +185,61 @@ private slots:
         m_hitsBefore = m_server.hits(kPath);
     }
 
-    // ---- Push at start-up ----
+    // ---- Start-up ----
 
     void startUp_readsPushOrTurnsItOff_data()
     {
         QTest::addColumn<HttpServer::Response>("response");
-        QTest::addColumn<bool>("pushOn");
         QTest::addColumn<QString>("pushSwitch");
         QTest::addColumn<QString>("pushText");
 
-        QTest::newRow("switch on") << respond(page(kLocal)) << true << QStringLiteral("开") << kCleanedPush;
-        QTest::newRow("switch off, text still cut")
-            << respond(page(kLocal, QStringLiteral("关"))) << false << QStringLiteral("关") << kCleanedPush;
-        QTest::newRow("full-width space is off") << respond(page(kLocal, QStringLiteral("\u3000"))) << false
-                                                 << QStringLiteral("\u3000") << kCleanedPush;
+        const QString on = QStringLiteral("开");
+        QTest::newRow("switch on") << respond(page(kLocal)) << on << kCleanedPush;
+        QTest::newRow("switch off, text still cut") << respond(page(kLocal, "关")) << "关" << kCleanedPush;
+        QTest::newRow("full-width space is off")
+            << respond(page(kLocal, "\u3000")) << "\u3000" << kCleanedPush;
         QTest::newRow("switch on, empty message")
-            << respond("<p>Ver" + kLocal.toUtf8() + "</p><p>消息推送：开最新完整版</p>") << true
-            << QStringLiteral("开") << QString();
-        QByteArray noEnd = page(kLocal);
-        noEnd.replace("最新完整版", "完整版");
-        QTest::newRow("no end marker") << respond(noEnd) << false << QString() << QString();
-        QByteArray noPush = page(kLocal);
-        noPush.replace("消息推送：", "消息：");
-        QTest::newRow("no push marker") << respond(noPush) << false << QString() << QString();
-        QTest::newRow("end marker before push marker")
-            << respond("<p>最新完整版</p>" + page(kLocal).replace("<p>最新完整版下载</p>", "")) << false
-            << QString() << QString();
-        QTest::newRow("error status")
-            << respond(page(kLocal), HttpServer::NoFault, 500) << false << QString() << QString();
-        QTest::newRow("body cut short")
-            << respond(page(kLocal), HttpServer::CutBody) << false << QString() << QString();
-        QTest::newRow("connection closed at once")
-            << respond(page(kLocal), HttpServer::CloseAtOnce) << false << QString() << QString();
-        QTest::newRow("stalls") << respond(page(kLocal), HttpServer::Stall) << false << QString()
-                                << QString();
-        QTest::newRow("oversize") << respond(page(kLocal) + QByteArray(4 * 1024 * 1024, ' ')) << false
-                                  << QString() << QString();
-        QTest::newRow("not text") << respond(QByteArray("\xff\xfe\x00\x01", 4)) << false << QString()
-                                  << QString();
+            << respond("<p>消息推送：开最新完整版</p>") << on << QString();
+        // From here on the push is off and nothing was taken from the page.
+        QTest::newRow("no end marker") << respond(page(kLocal).replace("最新完整版", "")) << ""
+                                       << "";
+        QTest::newRow("no push marker") << respond(page(kLocal).replace("消息推送：", "")) << ""
+                                        << "";
+        QTest::newRow("end marker first")
+            << respond("最新完整版" + page(kLocal).replace("最新完整版", "")) << ""
+            << "";
+        QTest::newRow("error status") << respond(page(kLocal), HttpServer::NoFault, 500) << ""
+                                      << "";
+        QTest::newRow("body cut short") << respond(page(kLocal), HttpServer::CutBody) << ""
+                                        << "";
+        QTest::newRow("closed at once") << respond(page(kLocal), HttpServer::CloseAtOnce) << ""
+                                        << "";
+        QTest::newRow("stalls") << respond(page(kLocal), HttpServer::Stall) << ""
+                                << "";
+        QTest::newRow("over 4 MB") << respond(page(kLocal) + QByteArray(4 << 20, ' ')) << ""
+                                   << "";
+        QTest::newRow("not text") << respond(QByteArray("\xff\xfe\x00\x01", 4)) << ""
+                                  << "";
     }
 
     void startUp_readsPushOrTurnsItOff()
     {
         QFETCH(HttpServer::Response, response);
-        QFETCH(bool, pushOn);
         QFETCH(QString, pushSwitch);
         QFETCH(QString, pushText);
 
         m_server.route(kPath, response);
         auto player = makePlayer(true);
-        QTimer *push = timer(*player, "Timer1");
+        QTimer *push = pushTimer(*player);
         QVERIFY(player->load());
         // Start-up is over before the page has come.
         QVERIFY(player->window->isVisible());
-        QCOMPARE(push->interval(), 60000);
-        QVERIFY(!push->isActive());
+        QVERIFY(!pageDealtWith(*player));
 
-        QTRY_VERIFY_WITH_TIMEOUT(push->isActive() || push->interval() == 0, 5000);
-        QCOMPARE(push->isActive(), pushOn);
-        QCOMPARE(push->interval(), pushOn ? kNever : 0);
+        QTRY_VERIFY_WITH_TIMEOUT(pageDealtWith(*player), 5000);
+        const bool on = pushSwitch == QStringLiteral("开");
+        QCOMPARE(push->isActive(), on);
+        QCOMPARE(push->interval(), on ? kNever : 0);
         QCOMPARE(player->window->pushSwitch(), pushSwitch);
         QCOMPARE(player->window->pushText(), pushText);
         // At least one request: Qt asks once more when a connection closes without a word.
@@ -280,11 +259,9 @@ private slots:
         // The request is open, and the window takes clicks.
         player->click("imgLoop");
         QCOMPARE(player->label("lblLoop")->text(), QStringLiteral("顺序循环"));
-        QTimer *push = timer(*player, "Timer1");
-        QCOMPARE(push->interval(), 60000);
-        // Given up after the time-out, silently.
-        QTRY_COMPARE_WITH_TIMEOUT(push->interval(), 0, 5000);
-        QVERIFY(!push->isActive());
+        QVERIFY(!pageDealtWith(*player));
+        QTRY_COMPARE_WITH_TIMEOUT(pushTimer(*player)->interval(), 0, 5000);
+        QVERIFY(!pushTimer(*player)->isActive());
         QVERIFY(player->prompts.shown().isEmpty());
         QVERIFY(player->window->isVisible());
     }
@@ -294,45 +271,59 @@ private slots:
         m_server.route(kPath, page(kLocal));
         auto player = makePlayer(false);
         QVERIFY(player->load());
-        QTimer *push = timer(*player, "Timer1");
-        QCOMPARE(push->interval(), 0);
-        QVERIFY(!push->isActive());
+        QCOMPARE(pushTimer(*player)->interval(), 0);
+        QVERIFY(!pushTimer(*player)->isActive());
+        tick(player->window.get(), 3);
         QTest::qWait(200);
         QCOMPARE(hits(), 0);
-        QCOMPARE(player->window->pushText(), QString());
-        tick(player->window.get(), 3);
-        QVERIFY(!dialogOf(*player));
+        QVERIFY(!shown<Dialog>(*player));
     }
 
     void samplePage_readsAsPublished()
     {
         const QByteArray sample = readAll(QStringLiteral(TAMSEL_SAMPLE_PAGE));
-        QVERIFY(!sample.isEmpty());
         const QString text = NoticePage::DecodeUtf8(sample);
         QCOMPARE(NoticePage::version(text).value_or(QString()), kLocal);
         QString files = NoticePage::fileListSection(text).value_or(QString());
         NoticePage::cleanUpFileList(files);
-        QVERIFY(files.startsWith(NoticePage::kParagraph));
         const QStringList entries = NoticePage::paragraphs(files.mid(3));
         QCOMPARE(entries.size(), 3);
         QCOMPARE(
             entries.at(1),
             QStringLiteral("2.KivuUpdate\"https://example.org/share/?file=KivuUpdate&v=13.05.22\" 下载"));
 
-        auto player = loadedPlayer(sample);
-        QVERIFY(player);
-        QCOMPARE(player->window->pushSwitch(), QStringLiteral("开"));
-        QVERIFY(timer(*player, "Timer1")->isActive());
+        m_server.route(kPath, sample);
+        auto player = makePlayer(true);
+        QVERIFY(player->load());
+        QTRY_VERIFY_WITH_TIMEOUT(pushTimer(*player)->isActive(), 5000);
         tick(player->window.get(), 3);
-        QVERIFY(dialogOf(*player));
-        QCOMPARE(dialogOf(*player)->findChild<QPlainTextEdit *>(QStringLiteral("Text1"))->toPlainText(),
+        QVERIFY(shown<Dialog>(*player));
+        QCOMPARE(child<QPlainTextEdit>(shown<Dialog>(*player), "Text1")->toPlainText(),
                  QStringLiteral("欢迎使用 TamselMP3Player！\n新版本已经发布，点击“检查更新”即可升级。"));
     }
 
     // ---- The push window ----
 
-    void push_opensOnThirdTickOnly_andOkLeavesTheTimerRunning()
+    void pushWindow_data()
     {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("connectedWhenItOpens");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("pushGoesOn");
+        const QString lines = QStringLiteral("第一行\n第二行");
+        QTest::newRow("确定") << "OKButton" << true << lines << true;
+        QTest::newRow("知道了，不再提醒") << "CancelButton" << true << lines << false;
+        QTest::newRow("connection lost since start-up")
+            << "OKButton" << false << QStringLiteral("网络连接失败，暂时无法获取消息推送内容") << true;
+    }
+
+    void pushWindow()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, connectedWhenItOpens);
+        QFETCH(QString, text);
+        QFETCH(bool, pushGoesOn);
+
         // With the skin, whose dialogs have light text: the message stays red.
         m_server.route(kPath, page(kLocal));
         auto player = makePlayer(true);
@@ -340,96 +331,76 @@ private slots:
                             player->dir.filePath(QStringLiteral("Tamsel.Skin"))));
         const auto unskin = qScopeGuard([] { qApp->setStyleSheet(QString()); });
         QVERIFY(player->load());
-        QVERIFY(!qApp->styleSheet().isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(timer(*player, "Timer1")->isActive(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(pushTimer(*player)->isActive(), 5000);
+        player->connectivity.connected = connectedWhenItOpens;
+
         tick(player->window.get(), 2);
-        QVERIFY(!dialogOf(*player));
+        QVERIFY(!shown<Dialog>(*player));
         tick(player->window.get());
-        Dialog *dialog = dialogOf(*player);
+        Dialog *dialog = shown<Dialog>(*player);
         QVERIFY(dialog);
         QVERIFY(!dialog->isModal());
         QCOMPARE(dialog->windowTitle(), QStringLiteral("消息推送："));
         QCOMPARE(dialog->size(), QSize(402, 213));
-        auto *text = dialog->findChild<QPlainTextEdit *>(QStringLiteral("Text1"));
-        QCOMPARE(text->toPlainText(), QStringLiteral("第一行\n第二行"));
-        text->ensurePolished();
-        QCOMPARE(text->palette().color(QPalette::Text), QColor(255, 0, 0));
-        auto *ok = dialog->findChild<QPushButton *>(QStringLiteral("OKButton"));
-        auto *cancel = dialog->findChild<QPushButton *>(QStringLiteral("CancelButton"));
+        auto *text1 = child<QPlainTextEdit>(dialog, "Text1");
+        QCOMPARE(text1->toPlainText(), text);
+        text1->ensurePolished();
+        QCOMPARE(text1->palette().color(QPalette::Text), QColor(255, 0, 0));
+        auto *ok = child<QPushButton>(dialog, "OKButton");
+        auto *cancel = child<QPushButton>(dialog, "CancelButton");
         QCOMPARE(ok->text(), QStringLiteral("确定"));
         QCOMPARE(cancel->text(), QStringLiteral("知道了，不再提醒"));
         QCOMPARE(dialog->focusWidget(), ok);
         QCOMPARE(ok->nextInFocusChain(), cancel);
 
-        QTest::mouseClick(ok, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(*player), 2000);
-        QVERIFY(timer(*player, "Timer1")->isActive());
-        // Later ticks only count.
+        QTest::mouseClick(child<QPushButton>(dialog, qPrintable(button)), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!player->window->findChild<Dialog *>(), 2000);
+        QCOMPARE(pushTimer(*player)->isActive(), pushGoesOn);
+        QCOMPARE(pushTimer(*player)->interval(), pushGoesOn ? kNever : 0);
+        // Once per run: later ticks only count.
         tick(player->window.get(), 5);
-        QVERIFY(!dialogOf(*player));
+        QVERIFY(!shown<Dialog>(*player));
         QVERIFY(player->window->isVisible());
     }
 
-    void push_runningTimer_opensTheWindowAfterThreeTicks()
+    void push_runningTimer_opensTheWindowOnTheThirdTickOnly()
     {
         constexpr int kTick = 150;
         QElapsedTimer clock;
         clock.start();
-        auto player = loadedPlayer(page(kLocal), kTick);
-        QVERIFY(player);
-        QVERIFY(!dialogOf(*player));
-        QTRY_VERIFY_WITH_TIMEOUT(dialogOf(*player), 10000);
+        m_server.route(kPath, page(kLocal));
+        auto player = makePlayer(true, [](PlayerServices &s) { s.pushTickMs = kTick; });
+        QVERIFY(player->load());
+        QTRY_VERIFY_WITH_TIMEOUT(shown<Dialog>(*player), 10000);
         // Not before the third tick (a coarse timer may fire a little early).
         QVERIFY2(clock.elapsed() >= 3 * kTick * 9 / 10, qPrintable(QString::number(clock.elapsed())));
-        QTest::mouseClick(dialogOf(*player)->findChild<QPushButton *>(QStringLiteral("OKButton")),
-                          Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(*player), 2000);
+        QTest::mouseClick(child<QPushButton>(shown<Dialog>(*player), "OKButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!shown<Dialog>(*player), 2000);
         QTest::qWait(5 * kTick);
-        QVERIFY(!dialogOf(*player));
-    }
-
-    void push_notAgain_stopsTheTimerForTheRun()
-    {
-        auto player = loadedPlayer(page(kLocal));
-        QVERIFY(player);
-        tick(player->window.get(), 3);
-        Dialog *dialog = dialogOf(*player);
-        QVERIFY(dialog);
-        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("CancelButton")), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(*player), 2000);
-        QTimer *push = timer(*player, "Timer1");
-        QVERIFY(!push->isActive());
-        QCOMPARE(push->interval(), 0);
-    }
-
-    void push_connectionLostBeforeTheWindowOpens_saysSo()
-    {
-        auto player = loadedPlayer(page(kLocal));
-        QVERIFY(player);
-        player->connectivity.connected = false;
-        tick(player->window.get(), 3);
-        Dialog *dialog = dialogOf(*player);
-        QVERIFY(dialog);
-        QCOMPARE(dialog->findChild<QPlainTextEdit *>(QStringLiteral("Text1"))->toPlainText(),
-                 QStringLiteral("网络连接失败，暂时无法获取消息推送内容"));
+        QVERIFY(!shown<Dialog>(*player));
     }
 
     void pushMessage_data()
     {
         QTest::addColumn<QString>("pushText");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("page layout") << QStringLiteral("<p>A<p>B<p>") << QStringLiteral("A\r\nB");
-        QTest::newRow("before the first paragraph dropped")
-            << QStringLiteral("x<p>A<p>") << QStringLiteral("A");
+        QTest::newRow("page layout") << "<p>A<p>B<p>"
+                                     << "A\r\nB";
+        QTest::newRow("before the first paragraph dropped") << "x<p>A<p>"
+                                                            << "A";
         QTest::newRow("no paragraph: unchanged, mark-up too")
-            << QStringLiteral("<b>Hi</b> <span style=\"color: red\">x</span>")
-            << QStringLiteral("<b>Hi</b> <span style=\"color: red\">x</span>");
-        QTest::newRow("empty") << QString() << QString();
-        QTest::newRow("only the closing paragraph") << QStringLiteral("<p>") << QString();
-        QTest::newRow("one line, one paragraph: words kept") << QStringLiteral("<p>A") << QStringLiteral("A");
-        QTest::newRow("four characters: all four go") << QStringLiteral("<p>AB") << QString();
-        QTest::newRow("last line without closing paragraph")
-            << QStringLiteral("<p>A<p>Bcd") << QStringLiteral("A\r\nB");
+            << "<b>Hi</b> <span style=\"color: red\">x</span>"
+            << "<b>Hi</b> <span style=\"color: red\">x</span>";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("only the closing paragraph") << "<p>"
+                                                    << "";
+        QTest::newRow("one line, one paragraph: words kept") << "<p>A"
+                                                             << "A";
+        QTest::newRow("four characters: all four go") << "<p>AB"
+                                                      << "";
+        QTest::newRow("last line without closing paragraph") << "<p>A<p>Bcd"
+                                                             << "A\r\nB";
     }
 
     void pushMessage()
@@ -446,48 +417,48 @@ private slots:
         QTest::addColumn<bool>("connected");
         QTest::addColumn<HttpServer::Response>("response");
         QTest::addColumn<QList<int>>("answers");
-        QTest::addColumn<bool>("updaterInFolder");
+        QTest::addColumn<int>("updater"); // 0 missing, 1 there, 2 there but cannot start
         QTest::addColumn<QStringList>("expectedBoxes");
         QTest::addColumn<bool>("updaterStarted");
         QTest::addColumn<bool>("websiteOpened");
 
         const QString latest = QStringLiteral("TamselMP3Player提示：|您使用的已经是最新版本");
-        const auto offer = [](const QString &version) {
-            return QStringLiteral("更新提示：|发现新版本 Ver：%1 是否需要更新？").arg(version);
+        const auto offer = [](const QString &v) {
+            return QStringLiteral("更新提示：|发现新版本 Ver：%1 是否需要更新？").arg(v);
         };
         const QString damaged = QStringLiteral("提示:|更新文件已损坏,是否去官网重新下载最新完整版程序？");
-        const QList<int> none;
+        const QString newer = QStringLiteral("13.06.01");
         const int ok = Prompts::AnswerOk;
         const int cancel = Prompts::AnswerCancel;
+        const int yes = Prompts::AnswerYes;
+        const int no = Prompts::AnswerNo;
 
         QTest::newRow("same version")
-            << true << respond(page(kLocal)) << none << true << QStringList{latest} << false << false;
-        QTest::newRow("newer, cancelled")
-            << true << respond(page(QStringLiteral("13.06.01"))) << QList<int>{cancel} << true
-            << QStringList{offer("13.06.01")} << false << false;
-        QTest::newRow("newer, accepted")
-            << true << respond(page(QStringLiteral("13.06.01"))) << QList<int>{ok} << true
-            << QStringList{offer("13.06.01")} << true << false;
-        QTest::newRow("newer, accepted, updater missing, to the website")
-            << true << respond(page(QStringLiteral("13.06.01"))) << QList<int>{ok, Prompts::AnswerYes}
-            << false << QStringList{offer("13.06.01"), damaged} << false << true;
-        QTest::newRow("newer, accepted, updater missing, declined")
-            << true << respond(page(QStringLiteral("13.06.01"))) << QList<int>{ok, Prompts::AnswerNo} << false
-            << QStringList{offer("13.06.01"), damaged} << false << false;
-        QTest::newRow("older is offered too")
-            << true << respond(page(QStringLiteral("01.00.00"))) << QList<int>{cancel} << true
-            << QStringList{offer("01.00.00")} << false << false;
+            << true << respond(page(kLocal)) << QList<int>() << 1 << QStringList{latest} << false << false;
+        QTest::newRow("newer, cancelled") << true << respond(page(newer)) << QList<int>{cancel} << 1
+                                          << QStringList{offer(newer)} << false << false;
+        QTest::newRow("newer, accepted") << true << respond(page(newer)) << QList<int>{ok} << 1
+                                         << QStringList{offer(newer)} << true << false;
+        QTest::newRow("updater missing, to the website")
+            << true << respond(page(newer)) << QList<int>{ok, yes} << 0 << QStringList{offer(newer), damaged}
+            << false << true;
+        QTest::newRow("updater missing, declined") << true << respond(page(newer)) << QList<int>{ok, no} << 0
+                                                   << QStringList{offer(newer), damaged} << false << false;
+        QTest::newRow("updater cannot start") << true << respond(page(newer)) << QList<int>{ok, no} << 2
+                                              << QStringList{offer(newer), damaged} << false << false;
+        QTest::newRow("older is offered too") << true << respond(page("01.00.00")) << QList<int>{cancel} << 1
+                                              << QStringList{offer("01.00.00")} << false << false;
         QTest::newRow("colon after Ver is always new")
-            << true << respond(page(QStringLiteral(":") + kLocal)) << QList<int>{cancel} << true
-            << QStringList{offer(QStringLiteral(":") + kLocal.left(7))} << false << false;
-        QTest::newRow("offline") << false << respond(page(kLocal)) << none << true << QStringList() << false
-                                 << false;
-        QTest::newRow("error status") << true << respond(page(kLocal), HttpServer::NoFault, 404) << none
-                                      << true << QStringList() << false << false;
-        QTest::newRow("stalled page") << true << respond(page(kLocal), HttpServer::Stall) << none << true
+            << true << respond(page(":" + kLocal)) << QList<int>{cancel} << 1
+            << QStringList{offer(":" + kLocal.left(7))} << false << false;
+        QTest::newRow("offline") << false << respond(page(kLocal)) << QList<int>() << 1 << QStringList()
+                                 << false << false;
+        QTest::newRow("error status") << true << respond(page(kLocal), HttpServer::NoFault, 404)
+                                      << QList<int>() << 1 << QStringList() << false << false;
+        QTest::newRow("stalled page") << true << respond(page(kLocal), HttpServer::Stall) << QList<int>() << 1
                                       << QStringList() << false << false;
-        QTest::newRow("no version on the page") << true << respond(page(kLocal).replace("Ver", "ver")) << none
-                                                << true << QStringList() << false << false;
+        QTest::newRow("no version on the page") << true << respond(page(kLocal).replace("Ver", "ver"))
+                                                << QList<int>() << 1 << QStringList() << false << false;
     }
 
     void update_decides()
@@ -495,7 +466,7 @@ private slots:
         QFETCH(bool, connected);
         QFETCH(HttpServer::Response, response);
         QFETCH(QList<int>, answers);
-        QFETCH(bool, updaterInFolder);
+        QFETCH(int, updater);
         QFETCH(QStringList, expectedBoxes);
         QFETCH(bool, updaterStarted);
         QFETCH(bool, websiteOpened);
@@ -504,59 +475,56 @@ private slots:
         auto player = makePlayer(false);
         QVERIFY(player->load());
         player->connectivity.connected = connected;
-        if (updaterInFolder)
-            writeFile(folderFile(*player, "KivuUpdate"), "#!/bin/sh\n", kRunnable);
+        if (updater > 0)
+            writeFile(programFile(*player, "KivuUpdate"), "#!/bin/sh\n", 0755);
+        player->shell.startSucceeds = updater != 2;
         for (int answer : answers)
             player->prompts.answerNext(answer);
 
         player->window->showUpdate();
-        QVERIFY(stripOf(*player));
+        QVERIFY(shown<Update>(*player));
         QTRY_VERIFY_WITH_TIMEOUT(!player->window->findChild<Update *>(), 10000);
 
         QCOMPARE(boxes(player->prompts), expectedBoxes);
         QCOMPARE(player->prompts.unexpected(), 0);
         QCOMPARE(hits(), connected ? 1 : 0);
-        const QString updater = player->dir.path() + QLatin1Char('/') + AppInfo::executableName("KivuUpdate");
-        QCOMPARE(player->shell.programs, updaterStarted ? QStringList{updater} : QStringList());
+        const QStringList started{player->dir.path() + QLatin1Char('/') +
+                                  AppInfo::executableName("KivuUpdate")};
+        QCOMPARE(player->shell.programs, updaterStarted || updater == 2 ? started : QStringList());
         QCOMPARE(player->shell.websites,
                  websiteOpened ? QStringList{player->services.noticeUrl} : QStringList());
-        // Starting the updater ends the player; nothing else does.
+        // Starting the updater ends the player at once; nothing else does.
         QCOMPARE(m_quits, updaterStarted ? 1 : 0);
         QCOMPARE(player->window->isVisible(), !updaterStarted);
         if (updaterStarted) {
-            // Ended for good: the windows it closed start no timer again.
             QTest::qWait(300);
             for (QTimer *t : player->window->findChildren<QTimer *>())
                 QVERIFY2(!t->isActive(), qPrintable(t->objectName()));
         }
     }
 
-    void update_updaterCannotBeStarted_isTreatedAsDamaged()
+    void update_timeline_data()
     {
-        m_server.route(kPath, page(QStringLiteral("13.06.01")));
-        auto player = makePlayer(true);
-        writeFile(folderFile(*player, "KivuUpdate"), "x", kRunnable);
-        player->shell.startSucceeds = false;
-        player->prompts.answerNext(Prompts::AnswerOk);
-        player->prompts.answerNext(Prompts::AnswerNo);
-        player->window->showUpdate();
-        QTRY_VERIFY_WITH_TIMEOUT(!player->window->findChild<Update *>(), 10000);
-        QCOMPARE(player->prompts.shown().size(), 2);
-        QCOMPARE(player->prompts.shown().at(1).title, QStringLiteral("提示:"));
-        QCOMPARE(m_quits, 0);
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("decision");
+        QTest::addColumn<int>("boxesAtTheEnd");
+        QTest::newRow("same version") << true << QStringLiteral("暂无更新") << 1;
+        QTest::newRow("offline") << false << QStringLiteral("网络连接失败！") << 0;
     }
 
-    void update_strip_layoutCaptionsAndTimeline()
+    void update_timeline()
     {
+        QFETCH(bool, connected);
+        QFETCH(QString, decision);
+        QFETCH(int, boxesAtTheEnd);
+
         m_server.route(kPath, page(kLocal));
-        auto player = makePlayer(true);
-        player->services.updateTickMs = kNever;
-        rebuild(*player);
+        auto player = makePlayer(connected, [](PlayerServices &s) { s.updateTickMs = kNever; });
         player->window->move(100, 50);
-        // The main window is not loaded here, so the only window record is the strip's.
+        // The main window is not loaded, so the only window record is the strip's.
         QVERIFY(!WindowPresence::exists(QStringLiteral("TamselMP3Player")));
         player->window->showUpdate();
-        Update *strip = stripOf(*player);
+        Update *strip = shown<Update>(*player);
         QVERIFY(strip);
         QCOMPARE(strip->windowTitle(), QStringLiteral("TamselMP3Player"));
         QVERIFY(strip->windowFlags() & Qt::FramelessWindowHint);
@@ -564,212 +532,144 @@ private slots:
         const QRect main = player->window->frameGeometry();
         QCOMPARE(strip->pos(), QPoint(main.x() + main.width() / 2 - 156, main.y() + main.height() + 13));
         QVERIFY(WindowPresence::exists(QStringLiteral("TamselMP3Player")));
-
-        auto *bar = strip->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
-        auto *label = strip->findChild<QLabel *>(QStringLiteral("Label1"));
-        auto *local = strip->findChild<QLineEdit *>(QStringLiteral("Text1"));
-        auto *published = strip->findChild<QLineEdit *>(QStringLiteral("Text2"));
-        auto *tickTimer = strip->findChild<QTimer *>(QStringLiteral("Timer1"));
-        QVERIFY(strip->findChild<QObject *>(QStringLiteral("Inet1")));
-        QCOMPARE(bar->minimum(), 0);
+        auto *bar = child<QProgressBar>(strip, "ProgressBar1");
+        auto *label = child<QLabel>(strip, "Label1");
         QCOMPARE(bar->maximum(), 100);
         QCOMPARE(bar->value(), 0);
         QCOMPARE(label->text(), QStringLiteral("正在检查更新..."));
-        QCOMPARE(local->text(), kLocal);
-        QVERIFY(local->isHidden());
-        QVERIFY(published->isHidden());
-        QVERIFY(tickTimer->isActive());
-        QCOMPARE(tickTimer->interval(), kNever);
+        QCOMPARE(child<QLineEdit>(strip, "Text1")->text(), kLocal);
+        QVERIFY(child<QLineEdit>(strip, "Text1")->isHidden() && child<QLineEdit>(strip, "Text2")->isHidden());
+        QVERIFY(child<QTimer>(strip, "Timer1")->isActive());
+        QVERIFY(child<QObject>(strip, "Inet1"));
         // Only the bar and the status line are seen.
         QTRY_VERIFY_WITH_TIMEOUT(!strip->mask().isEmpty(), 2000);
-        const QRegion seen = strip->mask();
-        QVERIFY(seen.contains(QPoint(150, 5)));
-        QVERIFY(seen.contains(QPoint(156, 30)));
-        QVERIFY(!seen.contains(QPoint(5, 40)));
+        QVERIFY(strip->mask().contains(QPoint(150, 5)) && strip->mask().contains(QPoint(156, 30)));
+        QVERIFY(!strip->mask().contains(QPoint(5, 40)));
+        if (connected)
+            QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>(strip, "Text2")->text(), kLocal, 5000);
 
-        QTRY_COMPARE_WITH_TIMEOUT(published->text(), kLocal, 5000);
-        for (int i = 1; i <= 9; ++i)
-            QVERIFY(QMetaObject::invokeMethod(strip, "Timer1_Timer"));
+        tick(strip, 9);
         QCOMPARE(label->text(), QStringLiteral("正在检查更新..."));
-        QVERIFY(QMetaObject::invokeMethod(strip, "Timer1_Timer"));
+        tick(strip);
         QCOMPARE(label->text(), QStringLiteral("正在检测版本信息..."));
-        for (int i = 11; i <= 90; ++i)
-            QVERIFY(QMetaObject::invokeMethod(strip, "Timer1_Timer"));
-        QCOMPARE(label->text(), QStringLiteral("暂无更新"));
-        QCOMPARE(bar->value(), 90);
-        QVERIFY(strip->isVisible());
-        for (int i = 91; i <= 99; ++i)
-            QVERIFY(QMetaObject::invokeMethod(strip, "Timer1_Timer"));
+        tick(strip, 80);
+        QCOMPARE(label->text(), decision);
+        tick(strip, 9);
         QVERIFY(strip->isVisible());
         QVERIFY(player->prompts.shown().isEmpty());
-        QVERIFY(QMetaObject::invokeMethod(strip, "Timer1_Timer"));
+        tick(strip);
         QCOMPARE(bar->value(), 100);
         QVERIFY(!strip->isVisible());
-        QCOMPARE(player->prompts.shown().size(), 1);
+        QCOMPARE(player->prompts.shown().size(), boxesAtTheEnd);
         QVERIFY(!WindowPresence::exists(QStringLiteral("TamselMP3Player")));
-    }
-
-    void update_offline_saysSoAndCloses()
-    {
-        auto player = makePlayer(false);
-        player->services.updateTickMs = kNever;
-        rebuild(*player);
-        player->window->showUpdate();
-        Update *strip = stripOf(*player);
-        QVERIFY(strip);
-        auto *label = strip->findChild<QLabel *>(QStringLiteral("Label1"));
-        for (int i = 1; i <= 90; ++i)
-            QVERIFY(QMetaObject::invokeMethod(strip, "Timer1_Timer"));
-        QCOMPARE(label->text(), QStringLiteral("网络连接失败！"));
-        QVERIFY(strip->isVisible());
-        for (int i = 91; i <= 100; ++i)
-            QVERIFY(QMetaObject::invokeMethod(strip, "Timer1_Timer"));
-        QVERIFY(!strip->isVisible());
-        QVERIFY(player->prompts.shown().isEmpty());
     }
 
     void update_latePage_decisionHoldsAt90_andSecondPressOnlyRaises()
     {
-        m_server.route(kPath, respond(page(QStringLiteral("13.06.01")), HttpServer::HoldAnswer));
-        auto player = makePlayer(true);
-        player->services.transferTimeoutMs = 15000;
-        rebuild(*player);
+        m_server.route(kPath, respond(page("13.06.01"), HttpServer::HoldAnswer));
+        auto player = makePlayer(true, [](PlayerServices &s) { s.transferTimeoutMs = 15000; });
         player->prompts.answerNext(Prompts::AnswerCancel);
         player->window->showUpdate();
-        Update *strip = stripOf(*player);
+        Update *strip = shown<Update>(*player);
         QVERIFY(strip);
-        auto *bar = strip->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+        auto *bar = child<QProgressBar>(strip, "ProgressBar1");
         QTRY_COMPARE_WITH_TIMEOUT(bar->value(), Update::kDecision, 5000);
         QTest::qWait(100);
         QCOMPARE(bar->value(), Update::kDecision);
         QVERIFY(player->prompts.shown().isEmpty());
 
-        // A second press while the check runs starts nothing new.
         player->window->showUpdate();
-        QCOMPARE(stripOf(*player), strip);
-        QCOMPARE(player->window->findChildren<Update *>().size(), 1);
+        QCOMPARE(player->window->findChildren<Update *>(), QList<Update *>{strip});
         QTest::qWait(100);
         QCOMPARE(hits(), 1);
-        QCOMPARE(m_server.heldCount(), 1);
 
         m_server.releaseHeld();
         QTRY_VERIFY_WITH_TIMEOUT(!player->window->findChild<Update *>(), 5000);
-        QCOMPARE(boxes(player->prompts),
-                 QStringList{QStringLiteral("更新提示：|发现新版本 Ver：13.06.01 是否需要更新？")});
-    }
+        QCOMPARE(boxes(player->prompts), QStringList{"更新提示：|发现新版本 Ver：13.06.01 是否需要更新？"});
 
-    void update_afterTheStripClosed_aNewPressChecksAgain()
-    {
-        m_server.route(kPath, page(kLocal));
-        auto player = makePlayer(true);
+        // Once the strip has gone, a press checks again.
         player->window->showUpdate();
-        QTRY_VERIFY_WITH_TIMEOUT(!player->window->findChild<Update *>(), 10000);
-        player->window->showUpdate();
-        QTRY_VERIFY_WITH_TIMEOUT(!player->window->findChild<Update *>(), 10000);
-        QCOMPARE(hits(), 2);
-        QCOMPARE(player->prompts.shown().size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(hits() == 2 && m_server.heldCount() == 1, 5000);
     }
 
     // ---- Updater hand-off ----
 
-    void handOff_newUpdaterFromBeforeTheStart_takesThePlaceAndTheRunBit()
+    void handOff_data()
     {
-        auto player = makePlayer(false);
-        const QString updater = folderFile(*player, "KivuUpdate");
-        const QString fresh = folderFile(*player, "NewKivuUpdate");
-        writeFile(updater, "old", kRunnable);
-        writeFile(fresh, "new", kPlain);
-        QVERIFY(player->load());
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(fresh), 5000);
-        QCOMPARE(readAll(updater), QByteArray("new"));
-        QCOMPARE(modeOf(updater), std::filesystem::perms(0755));
+        QTest::addColumn<Holder>("holder");
+        QTest::addColumn<bool>("oldThere");
+        QTest::addColumn<bool>("newBeforeStart");
+        QTest::newRow("new file from before the start") << NoWindow << true << true;
+        QTest::newRow("written later, while an updater window is open here") << WindowHere << true << false;
+        QTest::newRow("updater process closes its window") << ProcessCloses << true << true;
+        // Its record stays behind, unlocked, and no file-system event says so.
+        QTest::newRow("updater process killed") << ProcessKilled << true << true;
+        QTest::newRow("only the new file: it keeps its name") << NoWindow << false << true;
     }
 
-    void handOff_waitsForTheUpdaterWindow_thenSwaps()
+    void handOff()
     {
-        auto presence = WindowPresence::announce(kUpdaterCaption);
+        QFETCH(Holder, holder);
+        QFETCH(bool, oldThere);
+        QFETCH(bool, newBeforeStart);
+
+        std::unique_ptr<WindowPresence::Registration> presence;
+        QProcess process;
+        if (holder == WindowHere)
+            presence = WindowPresence::announce(kUpdaterCaption);
+        if (holder == ProcessCloses || holder == ProcessKilled) {
+            process.start(QStringLiteral(TAMSEL_HOLD_WINDOW), {kUpdaterCaption});
+            QVERIFY(process.waitForReadyRead(10000));
+            QCOMPARE(process.readAll().trimmed(), QByteArray("ready"));
+        }
+        QCOMPARE(WindowPresence::exists(kUpdaterCaption), holder != NoWindow);
+
         auto player = makePlayer(false);
-        const QString updater = folderFile(*player, "KivuUpdate");
-        const QString fresh = folderFile(*player, "NewKivuUpdate");
-        writeFile(updater, "old", kRunnable);
+        const QString updater = programFile(*player, "KivuUpdate");
+        const QString fresh = programFile(*player, "NewKivuUpdate");
+        if (oldThere)
+            writeFile(updater, "old", 0755);
+        if (newBeforeStart)
+            writeFile(fresh, "new", 0644);
         QVERIFY(player->load());
-        // Written long after start-up, while the updater is still open.
-        QTest::qWait(200);
-        writeFile(fresh, "new", kPlain);
-        QTest::qWait(800);
-        QCOMPARE(readAll(updater), QByteArray("old"));
-        QVERIFY(QFile::exists(fresh));
+        QTest::qWait(300);
+        if (!newBeforeStart)
+            writeFile(fresh, "new", 0644);
+        if (holder != NoWindow || !oldThere) {
+            QTest::qWait(700);
+            QCOMPARE(readAll(fresh), QByteArray("new"));
+            QCOMPARE(readAll(updater), oldThere ? QByteArray("old") : QByteArray());
+        }
+        if (!oldThere)
+            return;
 
         presence.reset();
+        if (holder == ProcessKilled)
+            process.kill();
+        process.closeWriteChannel();
+        QVERIFY(holder == NoWindow || holder == WindowHere || process.waitForFinished(5000));
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(fresh), 5000);
         QCOMPARE(readAll(updater), QByteArray("new"));
-        QCOMPARE(modeOf(updater), std::filesystem::perms(0755));
-    }
-
-    void handOff_updaterInAnotherProcess_data()
-    {
-        QTest::addColumn<bool>("crashes");
-        QTest::newRow("closes its window") << false;
-        // Its record stays behind, unlocked, and no file-system event says so.
-        QTest::newRow("is killed") << true;
-    }
-
-    void handOff_updaterInAnotherProcess()
-    {
-        QFETCH(bool, crashes);
-        QProcess holder;
-        holder.start(QStringLiteral(TAMSEL_HOLD_WINDOW), {kUpdaterCaption});
-        QVERIFY(holder.waitForReadyRead(10000));
-        QCOMPARE(holder.readAll().trimmed(), QByteArray("ready"));
-        QVERIFY(WindowPresence::exists(kUpdaterCaption));
-
-        auto player = makePlayer(false);
-        const QString updater = folderFile(*player, "KivuUpdate");
-        const QString fresh = folderFile(*player, "NewKivuUpdate");
-        writeFile(updater, "old", kRunnable);
-        writeFile(fresh, "new", kPlain);
-        QVERIFY(player->load());
-        QTest::qWait(500);
-        QCOMPARE(readAll(updater), QByteArray("old"));
-
-        if (crashes) {
-            holder.kill();
-        } else {
-            holder.closeWriteChannel();
-        }
-        QVERIFY(holder.waitForFinished(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(fresh), 5000);
-        QCOMPARE(readAll(updater), QByteArray("new"));
-    }
-
-    void handOff_onlyTheNewFile_keepsItsName()
-    {
-        auto player = makePlayer(false);
-        const QString fresh = folderFile(*player, "NewKivuUpdate");
-        writeFile(fresh, "new", kPlain);
-        QVERIFY(player->load());
-        QTest::qWait(500);
-        QCOMPARE(readAll(fresh), QByteArray("new"));
-        QVERIFY(!QFile::exists(folderFile(*player, "KivuUpdate")));
+        QCOMPARE(modeOf(updater), fs::perms(0755));
     }
 
     void handOff_failedRename_keepsBothFilesAndTriesAgain()
     {
         QList<QPair<QByteArray, QByteArray>> seen;
-        auto player = makePlayer(false);
-        const QString updater = folderFile(*player, "KivuUpdate");
-        const QString fresh = folderFile(*player, "NewKivuUpdate");
-        writeFile(updater, "old", kRunnable);
-        writeFile(fresh, "new", kPlain);
-        player->services.replaceFile = [&](const QString &from, const QString &to, QString *error) {
-            seen.append({readAll(from), readAll(to)});
-            if (seen.size() < 3) {
-                *error = QStringLiteral("busy");
-                return false;
-            }
-            return AtomicFile::replace(from, to, error);
-        };
-        rebuild(*player);
+        auto player = makePlayer(false, [&](PlayerServices &s) {
+            s.replaceFile = [&](const QString &from, const QString &to, QString *error) {
+                seen.append({readAll(from), readAll(to)});
+                if (seen.size() < 3) {
+                    *error = QStringLiteral("busy");
+                    return false;
+                }
+                return AtomicFile::replace(from, to, error);
+            };
+        });
+        const QString updater = programFile(*player, "KivuUpdate");
+        const QString fresh = programFile(*player, "NewKivuUpdate");
+        writeFile(updater, "old", 0755);
+        writeFile(fresh, "new", 0644);
         QVERIFY(player->load());
         QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 1, 5000);
         // The failure loses nothing and the player goes on.
@@ -777,29 +677,22 @@ private slots:
         QCOMPARE(readAll(fresh), QByteArray("new"));
         QVERIFY(player->window->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(fresh), 10000);
-        QCOMPARE(seen.size(), 3);
-        for (const auto &[from, to] : seen) {
-            QCOMPARE(from, QByteArray("new"));
-            QCOMPARE(to, QByteArray("old"));
-        }
+        using Seen = QPair<QByteArray, QByteArray>;
+        QCOMPARE(seen, QList<Seen>(3, Seen("new", "old")));
         QCOMPARE(readAll(updater), QByteArray("new"));
-        QCOMPARE(modeOf(updater), std::filesystem::perms(0755));
     }
 
     void killUD_returnsAtOnce_andSwapsAfterTheRest()
     {
-        auto player = makePlayer(false);
-        player->services.handOffDelayMs = 400;
-        rebuild(*player);
-        const QString updater = folderFile(*player, "KivuUpdate");
-        const QString fresh = folderFile(*player, "NewKivuUpdate");
-        writeFile(updater, "old", kRunnable);
-        writeFile(fresh, "new", kPlain);
+        auto player = makePlayer(false, [](PlayerServices &s) { s.handOffDelayMs = 400; });
+        const QString updater = programFile(*player, "KivuUpdate");
+        writeFile(updater, "old", 0755);
+        writeFile(programFile(*player, "NewKivuUpdate"), "new", 0644);
         // Not loaded: no watch, only the call.
         player->window->killUD();
         QCOMPARE(readAll(updater), QByteArray("old"));
         QTRY_COMPARE_WITH_TIMEOUT(readAll(updater), QByteArray("new"), 5000);
-        QVERIFY(!QFile::exists(fresh));
+        QVERIFY(!QFile::exists(programFile(*player, "NewKivuUpdate")));
     }
 };
 
