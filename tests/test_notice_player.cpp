@@ -30,8 +30,7 @@ namespace {
 const QString kLocal = AppInfo::localVersionText();
 const QString kUpdaterCaption = QStringLiteral("TamselMP3Player 更新程序");
 const QString kPath = QStringLiteral("/notice.html");
-// Long enough that a timer never ticks by itself during a test.
-constexpr int kNever = 3600 * 1000;
+constexpr int kNever = PlayerFixture::kNever;
 
 // A page laid out as the makers write theirs: paragraphs back to back, the
 // switch right after the push marker's colon, the end marker opening a paragraph.
@@ -128,19 +127,7 @@ private:
                                               const std::function<void(PlayerServices &)> &tune = {})
     {
         auto player = std::make_unique<PlayerFixture>();
-        player->connectivity.connected = connected;
-        PlayerServices &services = player->services;
-        services.noticeUrl = m_server.url(kPath);
-        services.pushTickMs = kNever;
-        services.updateTickMs = 2;
-        services.handOffDelayMs = 100;
-        services.handOffRecheckMs = 100;
-        services.handOffRetryMs = 100;
-        services.transferTimeoutMs = 1000;
-        services.quit = [this] { ++m_quits; };
-        if (tune)
-            tune(services);
-        player->window = std::make_unique<FrmPlayer>(player->services);
+        player->useNoticeSite(m_server.url(kPath), connected, tune);
         return player;
     }
 
@@ -166,7 +153,6 @@ private:
 
     HttpServer m_server;
     QTemporaryDir m_runtime;
-    int m_quits = 0;
     int m_hitsBefore = 0;
 
 private slots:
@@ -181,7 +167,6 @@ private slots:
     void init()
     {
         m_server.clearRoutes();
-        m_quits = 0;
         m_hitsBefore = m_server.hits(kPath);
     }
 
@@ -247,7 +232,7 @@ private slots:
         // Never the damage box: the site is not part of the installation.
         QVERIFY(player->prompts.shown().isEmpty());
         QVERIFY(player->window->isVisible());
-        QCOMPARE(m_quits, 0);
+        QCOMPARE(player->quits, 0);
     }
 
     void startUp_siteNeverAnswers_windowAnswersAndPushEndsOff()
@@ -494,7 +479,7 @@ private slots:
         QCOMPARE(player->shell.websites,
                  websiteOpened ? QStringList{player->services.noticeUrl} : QStringList());
         // Starting the updater ends the player at once; nothing else does.
-        QCOMPARE(m_quits, updaterStarted ? 1 : 0);
+        QCOMPARE(player->quits, updaterStarted ? 1 : 0);
         QCOMPARE(player->window->isVisible(), !updaterStarted);
         if (updaterStarted) {
             QTest::qWait(300);

@@ -22,6 +22,23 @@ bool PlayerFixture::load()
     return window->load();
 }
 
+void PlayerFixture::useNoticeSite(const QString &noticeUrl, bool connected,
+                                  const std::function<void(PlayerServices &)> &tune)
+{
+    connectivity.connected = connected;
+    services.noticeUrl = noticeUrl;
+    services.pushTickMs = kNever;
+    services.updateTickMs = 2;
+    services.handOffDelayMs = 100;
+    services.handOffRecheckMs = 100;
+    services.handOffRetryMs = 100;
+    services.transferTimeoutMs = 1000;
+    services.quit = [this] { ++quits; };
+    if (tune)
+        tune(services);
+    window = std::make_unique<FrmPlayer>(services);
+}
+
 QListWidget *PlayerFixture::listName() const
 {
     return window->findChild<QListWidget *>(QStringLiteral("listName"));

@@ -8,6 +8,7 @@
 
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -29,6 +30,12 @@ struct PlayerFixture
     // Builds the window and runs its load; returns what load returned.
     bool load();
 
+    // Builds the window again, its notice page at noticeUrl and every timing
+    // of the notice short (the push never ticks by itself); the end it asks
+    // for is only counted in quits. tune changes the services before the build.
+    void useNoticeSite(const QString &noticeUrl, bool connected,
+                       const std::function<void(PlayerServices &)> &tune = {});
+
     QListWidget *listName() const;
     QListWidget *listUrl() const;
     QLabel *label(const char *name) const;
@@ -42,6 +49,9 @@ struct PlayerFixture
     // "/m/0.mp3" .. "/m/<n-1>.mp3".
     static QStringList paths(int n);
 
+    // Long enough that a timer never ticks by itself during a test.
+    static constexpr int kNever = 3600 * 1000;
+
     QTemporaryDir dir;
     FakeMediaComponent media;
     ScriptedPrompts prompts;
@@ -49,4 +59,6 @@ struct PlayerFixture
     FakeConnectivity connectivity;
     PlayerServices services;
     std::unique_ptr<FrmPlayer> window;
+    // How often the window asked the program to end.
+    int quits = 0;
 };
