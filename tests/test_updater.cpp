@@ -156,6 +156,42 @@ template <typename T> T *child(QWidget *window, const char *name)
     return window->findChild<T *>(QLatin1String(name));
 }
 
+// The download strips that are open, as 确定 leaves them.
+QList<UD *> openStrips()
+{
+    QList<UD *> strips;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *strip = qobject_cast<UD *>(window))
+            strips << strip;
+    }
+    return strips;
+}
+
+// Records the strip's captions: each download's as it starts, then each step
+// of the countdown while the strip is still up.
+void recordCaptions(const QPointer<UD> &ud, QStringList *captions, QObject *context)
+{
+    QLabel *label1 = child<QLabel>(ud, "Label1");
+    QObject::connect(child<Transfer>(ud, "Inet1"), &Transfer::stateChanged, context, [=](int state) {
+        if (state == Transfer::Connecting && label1->text().startsWith(QStringLiteral("正在下载")))
+            *captions << label1->text();
+    });
+    const auto caption = [=] {
+        if (ud && ud->isVisible())
+            *captions << label1->text();
+    };
+    QObject::connect(child<QTimer>(ud, "Timer1"), &QTimer::timeout, context, caption);
+    QObject::connect(ud.data(), &UD::downloadsFinished, context, caption);
+}
+
+QStringList countdownCaptions()
+{
+    QStringList captions;
+    for (int left = UD::kCountdownTicks; left >= 1; --left)
+        captions << QStringLiteral("更新完成，%1秒钟后自动关闭本窗口").arg(left);
+    return captions;
+}
+
 } // namespace
 
 class UpdaterTest : public QObject
@@ -163,7 +199,13 @@ class UpdaterTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_server.listen()); }
+    void initTestCase()
+    {
+        // Window records of this run only: other programs' windows must not count.
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+        QVERIFY(m_server.listen());
+    }
     void init()
     {
         m_server.clearRoutes();
@@ -329,11 +371,7 @@ private slots:
         QTest::mouseClick(command1, Qt::LeftButton);
         QVERIFY(!form1.isVisible());
         form1.Command1_Click(); // a late second click opens nothing more
-        QList<UD *> strips;
-        for (QWidget *window : QApplication::topLevelWidgets()) {
-            if (auto *strip = qobject_cast<UD *>(window))
-                strips << strip;
-        }
+        const QList<UD *> strips = openStrips();
         QCOMPARE(strips.size(), 1);
         QPointer<UD> ud = strips[0];
         QVERIFY(ud->isVisible());
@@ -501,19 +539,9 @@ private slots:
 
         QPointer<UD> ud = updater.makeStrip();
         QStringList captions;
-        auto *label1 = child<QLabel>(ud, "Label1");
-        connect(child<Transfer>(ud, "Inet1"), &Transfer::stateChanged, this, [&](int state) {
-            if (state == Transfer::Connecting && label1->text().startsWith(QStringLiteral("正在下载")))
-                captions << label1->text();
-        });
-        const auto caption = [&] {
-            if (ud && ud->isVisible())
-                captions << label1->text();
-        };
-        connect(child<QTimer>(ud, "Timer1"), &QTimer::timeout, this, caption);
-        connect(ud.data(), &UD::downloadsFinished, this, caption);
+        recordCaptions(ud, &captions, this);
         ud->load();
-        QCOMPARE(label1->text(), QStringLiteral("正在准备更新..."));
+        QCOMPARE(child<QLabel>(ud, "Label1")->text(), QStringLiteral("正在准备更新..."));
         QVERIFY(WindowPresence::exists(kUpdaterCaption));
         QTRY_COMPARE_WITH_TIMEOUT(updater.outcome, int(ok), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!ud, 5000);
@@ -523,9 +551,7 @@ private slots:
             QStringList expected = {QStringLiteral("正在下载 ") + kNewUpdater,
                                     QStringLiteral("正在下载 ") + kProgram,
                                     QStringLiteral("正在下载 skin.dll")};
-            for (int left = 5; left >= 1; --left)
-                expected << QStringLiteral("更新完成，%1秒钟后自动关闭本窗口").arg(left);
-            QCOMPARE(captions, expected);
+            QCOMPARE(captions, expected + countdownCaptions());
             QCOMPARE(updater.read(kNewUpdater), bodies[0]);
             QCOMPARE(updater.read(kUpdater), "installed " + kUpdater.toUtf8());
             QCOMPARE(updater.read(kProgram), bodies[1]);
@@ -822,6 +848,88 @@ private slots:
         QCOMPARE(installed.readAll(), QByteArray("old"));
     }
 
+    // ---- the whole update ---------------------------------------------------
+
+    // The player offers the new version and ends; the updater replaces the
+    // files from the site, counts down and starts the player again, which
+    // then puts the new updater in place of the old one.
+    void wholeUpdate_fromThePlayersOfferToTheNewUpdater()
+    {
+        // 1. An installed program folder, and the site with three new files.
+        UpdaterFixture updater(m_server);
+        const QString folder = updater.dir.path();
+        // Not the 0755 a new program gets: the bits must be kept all the way.
+        updater.write(kProgram, "old player", 0750);
+        updater.write(kUpdater, "old updater", 0750);
+        const QString skin = QStringLiteral("skin.dll");
+        const QList<QByteArray> bodies = {contentOf(kProgram, 30000), contentOf(kUpdater, 20000),
+                                          contentOf(skin, 5000)};
+        serveUpdate({kProgram, kUpdater, skin}, bodies);
+
+        // 2. The player's check offers it; OK starts the updater and ends the player.
+        auto player = std::make_unique<PlayerFixture>(folder);
+        player->useNoticeSite(updater.services.noticeUrl, true);
+        QVERIFY(player->load());
+        player->prompts.answerNext(Prompts::AnswerOk);
+        player->click("Image2");
+        QTRY_COMPARE_WITH_TIMEOUT(player->quits, 1, 10000);
+        QCOMPARE(player->prompts.shown().size(), 1);
+        QCOMPARE(player->prompts.shown()[0].text, QStringLiteral("发现新版本 Ver：13.05.23 是否需要更新？"));
+        QCOMPARE(player->shell.programs, QStringList{folder + QLatin1Char('/') + kUpdater});
+        QVERIFY(!player->window->isVisible());
+        // Its process ends there, and every window record with it.
+        player.reset();
+        QVERIFY(!WindowPresence::exists(QStringLiteral("TamselMP3Player")));
+
+        // 3. The updater: the notes, 确定, the downloads, the countdown, the player started.
+        QStringList installed = updater.files() << kNewUpdater << skin;
+        installed.sort();
+        Form1 form1(updater.services);
+        QVERIFY(form1.load());
+        auto *command1 = child<QPushButton>(&form1, "Command1");
+        QTRY_VERIFY_WITH_TIMEOUT(command1->isEnabled(), 5000);
+        QCOMPARE(child<QLabel>(&form1, "Label2")->text(), QStringLiteral("Ver:13.05.23"));
+        QCOMPARE(child<QPlainTextEdit>(&form1, "Text1")->toPlainText(), QStringLiteral("更新日志\n1.Fix"));
+        QTest::mouseClick(command1, Qt::LeftButton);
+        const QList<UD *> strips = openStrips();
+        QCOMPARE(strips.size(), 1);
+        const QPointer<UD> ud = strips[0];
+        QStringList captions;
+        recordCaptions(ud, &captions, this);
+        QTRY_COMPARE_WITH_TIMEOUT(updater.shell.programs.size(), 1, 15000);
+        QCOMPARE(updater.shell.programs, QStringList{folder + QLatin1Char('/') + kProgram});
+        QVERIFY(!updater.shell.updaterWindowAtStart); // the strip had gone
+        QTRY_VERIFY_WITH_TIMEOUT(!ud, 5000);
+        const QStringList downloads = {QStringLiteral("正在下载 ") + kProgram,
+                                       QStringLiteral("正在下载 ") + kNewUpdater,
+                                       QStringLiteral("正在下载 ") + skin};
+        QCOMPARE(captions, downloads + countdownCaptions());
+        QVERIFY(updater.prompts.shown().isEmpty());
+        // No temporary left, nothing else touched.
+        QStringList files = updater.files();
+        files.sort();
+        QCOMPARE(files, installed);
+        QCOMPARE(updater.read(kProgram), bodies[0]);
+        QCOMPARE(updater.read(kNewUpdater), bodies[1]);
+        QCOMPARE(updater.read(kUpdater), QByteArray("old updater"));
+        QCOMPARE(updater.read(skin), bodies[2]);
+        QCOMPARE(QString::number(updater.mode(kProgram), 8), QStringLiteral("750"));
+        QCOMPARE(QString::number(updater.mode(kNewUpdater), 8), QStringLiteral("750"));
+        QCOMPARE(QString::number(updater.mode(skin), 8), QStringLiteral("644"));
+
+        // 4. The player, started again, swaps the new updater in.
+        PlayerFixture restarted(folder);
+        restarted.useNoticeSite(updater.services.noticeUrl, true);
+        QVERIFY(restarted.load());
+        QTRY_COMPARE_WITH_TIMEOUT(updater.read(kUpdater), bodies[1], 5000);
+        QVERIFY(!QFile::exists(updater.path(kNewUpdater)));
+        QCOMPARE(QString::number(updater.mode(kUpdater), 8), QStringLiteral("750"));
+        QCOMPARE(updater.read(kProgram), bodies[0]);
+        QVERIFY(restarted.window->isVisible());
+        QCOMPARE(restarted.quits, 0);
+        QVERIFY(restarted.prompts.shown().isEmpty());
+    }
+
 private:
     // Serves a notice page listing the files, a sharing page for each at
     // /share/<i>, and the files at filePath(i).
@@ -849,6 +957,7 @@ private:
     QStringList requests() const { return m_server.requests().mid(m_requestsBefore); }
     int hits(const QString &path) const { return int(requests().count(path)); }
 
+    QTemporaryDir m_runtime;
     HttpServer m_server;
     qsizetype m_requestsBefore = 0;
 };
