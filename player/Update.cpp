@@ -119,7 +119,8 @@ void Update::Timer1_Timer()
     const int value = ProgressBar1->value();
     if (value >= 10)
         Label1->setText(QStringLiteral("正在检测版本信息..."));
-    if (value < kDecision)
+    // A late page is no failure: the status waits with the bar.
+    if (value < kDecision || !m_pageDone)
         return;
 
     if (!updateOnline) {
