@@ -18,13 +18,18 @@
 
 namespace {
 
-enum {
-    Stopped = MediaComponent::Stopped,
-    Paused = MediaComponent::Paused,
-    Playing = MediaComponent::Playing
-};
+using enum MediaComponent::PlayState;
 enum Place { Scrolled, Centred, Still };
 const QString kPlaying = QStringLiteral("正在播放:晴天");
+
+struct MiniPress
+{
+    const char *button = nullptr;
+    int entries = 3, state = Playing;
+    QStringList calls = {};
+    bool playPicture = false;
+    bool listEnds = false; // the last entry ends by itself before the press
+};
 
 std::unique_ptr<PlayerFixture> loaded(int entries)
 {
@@ -230,44 +235,42 @@ private slots:
 
     void mini_buttons_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("entries");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<bool>("playPicture");
-        QTest::newRow("toggle, play picture: plays")
-            << "Image4" << 3 << int(Stopped) << QStringList{"setUrl:/m/1.mp3"} << false;
-        QTest::newRow("toggle, empty list: adds, does not play")
-            << "Image4" << 0 << int(Stopped) << QStringList{} << true;
-        QTest::newRow("toggle, pause picture: pauses")
-            << "Image4" << 3 << int(Playing) << QStringList{"pause"} << true;
-        QTest::newRow("previous") << "Image2" << 3 << int(Playing) << QStringList{"setUrl:/m/0.mp3"} << false;
-        QTest::newRow("next") << "Image3" << 3 << int(Playing) << QStringList{"setUrl:/m/2.mp3"} << false;
-        QTest::newRow("ten seconds back") << "Image5" << 3 << int(Playing) << QStringList{"seek:20"} << false;
-        QTest::newRow("ten seconds on") << "Image6" << 3 << int(Playing) << QStringList{"seek:40"} << false;
-        QTest::newRow("stop") << "Image7" << 3 << int(Playing) << QStringList{"stop"} << true;
+        QTest::addColumn<MiniPress>("c");
+        QTest::newRow("toggle, play picture: plays") << MiniPress{"Image4", 3, Stopped, {"setUrl:/m/1.mp3"}};
+        QTest::newRow("toggle, empty list: adds, does not play") << MiniPress{"Image4", 0, Stopped, {}, true};
+        QTest::newRow("toggle, pause picture: pauses") << MiniPress{"Image4", 3, Playing, {"pause"}, true};
+        QTest::newRow("previous") << MiniPress{"Image2", 3, Playing, {"setUrl:/m/0.mp3"}};
+        QTest::newRow("next") << MiniPress{"Image3", 3, Playing, {"setUrl:/m/2.mp3"}};
+        QTest::newRow("ten seconds back") << MiniPress{"Image5", 3, Playing, {"seek:20"}};
+        QTest::newRow("ten seconds on") << MiniPress{"Image6", 3, Playing, {"seek:40"}};
+        QTest::newRow("stop") << MiniPress{"Image7", 3, Playing, {"stop"}, true};
+        QTest::newRow("toggle, the list ended by itself: pause kept, pauses")
+            << MiniPress{"Image4", 2, Playing, {"pause"}, true, true};
     }
 
     void mini_buttons()
     {
-        QFETCH(QString, button);
-        QFETCH(int, entries);
-        QFETCH(int, state);
-        QFETCH(QStringList, calls);
-        QFETCH(bool, playPicture);
-        auto p = loaded(entries);
+        QFETCH(MiniPress, c);
+        auto p = loaded(c.entries);
         p->window->goTo(1);
         p->media.setPosition(30);
         p->window->state().stoppedByUser = true;
-        p->media.setState(state);
+        p->media.setState(c.state);
         p->prompts.chooseFilesNext({QStringLiteral("/m/new.mp3")});
         Mini *mini = openMini(*p);
+        if (c.listEnds) { // in order, no repeat: the last entry ends
+            p->window->state().stoppedByUser = false;
+            p->window->state().playMode = 3;
+            p->media.setState(Stopped);
+            QCOMPARE(p->label("lblCurrent")->text(), QStringLiteral("已停止"));
+            QVERIFY(!mini->showsPlayPicture());
+        }
         p->media.calls.clear();
-        mini->findChild<ImageButton *>(button)->click();
-        QCOMPARE(p->media.calls, calls);
-        QCOMPARE(p->prompts.choosersShown(), entries ? 0 : 1);
-        QCOMPARE(mini->showsPlayPicture(), playPicture);
-        if (button == "Image4" && !playPicture) // the status re-enters at its own width
+        child<ImageButton>(mini, c.button)->click();
+        QCOMPARE(p->media.calls, c.calls);
+        QCOMPARE(p->prompts.choosersShown(), c.entries ? 0 : 1);
+        QCOMPARE(mini->showsPlayPicture(), c.playPicture);
+        if (QLatin1String(c.button) == "Image4" && !c.playPicture) // the status re-enters at its own width
             QCOMPARE(mini->label1Left(), child<QLabel>(mini, "Label1")->width() * 15.0);
     }
 
@@ -277,20 +280,17 @@ private slots:
         QTest::addColumn<QString>("second");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("place");
-        QTest::newRow("playing scrolls") << kPlaying << kPlaying << kPlaying << int(Scrolled);
-        QTest::newRow("a new title is copied") << kPlaying << "正在播放:夜曲"
-                                               << "正在播放:夜曲" << int(Scrolled);
-        QTest::newRow("paused centres") << kPlaying << "已暂停"
-                                        << "已暂停" << int(Centred);
-        QTest::newRow("stopped centres") << kPlaying << "已停止"
-                                         << "已停止" << int(Centred);
-        QTest::newRow("resumed scrolls from the middle") << "已暂停" << kPlaying << kPlaying << int(Scrolled);
-        QTest::newRow("other text: paused stays centred") << "已暂停"
-                                                          << "缓冲中"
-                                                          << "已暂停" << int(Centred);
-        QTest::newRow("other text: title freezes") << kPlaying << "正在播" << kPlaying << int(Still);
-        QTest::newRow("longer paused text: copied, still") << kPlaying << "已暂停（缓冲）"
-                                                           << "已暂停（缓冲）" << int(Still);
+        const auto row = [](const char *name, const QString &first, const QString &second,
+                            const QString &shown,
+                            Place place) { QTest::newRow(name) << first << second << shown << int(place); };
+        row("playing scrolls", kPlaying, kPlaying, kPlaying, Scrolled);
+        row("a new title is copied", kPlaying, "正在播放:夜曲", "正在播放:夜曲", Scrolled);
+        row("paused centres", kPlaying, "已暂停", "已暂停", Centred);
+        row("stopped centres", kPlaying, "已停止", "已停止", Centred);
+        row("resumed scrolls from the middle", "已暂停", kPlaying, kPlaying, Scrolled);
+        row("other text: paused stays centred", "已暂停", "缓冲中", "已暂停", Centred);
+        row("other text: title freezes", kPlaying, "正在播", kPlaying, Still);
+        row("longer paused text: copied, still", kPlaying, "已暂停（缓冲）", "已暂停（缓冲）", Still);
     }
 
     void mini_tickCopiesCentresAndScrolls()
@@ -311,42 +311,18 @@ private slots:
         tick(mini);
 
         QCOMPARE(label1->text(), shown);
-        const double expected[] = {before - 100, 3015 / 2.0 - label1->width() * 15 / 2.0, before};
+        const double width = label1->width() * 15.0;
+        const double expected[] = {before - 100, 3015 / 2.0 - width / 2, before};
         QCOMPARE(mini->label1Left(), expected[place]);
         QCOMPARE(label1->x(), qRound(mini->label1Left() / 15));
         QCOMPARE(child<QLabel>(mini, "Label2")->text(), QStringLiteral("00:01:02"));
         QCOMPARE(child<QLabel>(mini, "Label3")->text(), QStringLiteral("00:03:04"));
-    }
-
-    void mini_scrollGoesOffLeftAndReentersAtItsOwnWidth()
-    {
-        auto p = loaded(1);
-        Mini *mini = openMini(*p);
-        p->label("lblCurrent")->setText(kPlaying);
-        for (int i = 0; i < 10; ++i) // a second of ticks
+        if (place == Scrolled) { // gone off the left edge, in again at its own width
+            while (mini->label1Left() - 100 > -width)
+                tick(mini);
             tick(mini);
-        QCOMPARE(mini->label1Left(), 3015.0 - 1000);
-        const double width = child<QLabel>(mini, "Label1")->width() * 15.0;
-        while (mini->label1Left() - 100 > -width)
-            tick(mini);
-        tick(mini); // reaches minus its width: in again
-        QCOMPARE(mini->label1Left(), width);
-    }
-
-    void mini_stopAtTheEndOfTheList_keepsPause_andTheNextClickPauses()
-    {
-        auto p = loaded(2);
-        p->window->state().playMode = 3; // in order, no repeat
-        p->window->goTo(1);
-        p->media.setState(Playing);
-        Mini *mini = openMini(*p);
-        p->media.setState(Stopped);
-        QCOMPARE(p->label("lblCurrent")->text(), QStringLiteral("已停止"));
-        QVERIFY(!mini->showsPlayPicture());
-        p->media.calls.clear();
-        child<ImageButton>(mini, "Image4")->click();
-        QCOMPARE(p->media.calls, QStringList{"pause"});
-        QVERIFY(mini->showsPlayPicture());
+            QCOMPARE(mini->label1Left(), width);
+        }
     }
 
     void accessibility_buttonsLabelsAndBarsAreNamed_andPressable()
@@ -398,17 +374,10 @@ private slots:
         p->window->show(); // both windows up, as a remote control can leave them
         const QStringList files = QDir(p->services.programFolder).entryList(QDir::Files);
 
-        QTimer guard;
-        connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-        guard.start(5000);
-        QTimer::singleShot(0, p->window.get(), [&] {
-            if (fromMenu)
-                item(*p, "退出")->trigger();
-            else
-                p->click("imgClose");
-        });
+        QTimer::singleShot(5000, p->window.get(), [] { QCoreApplication::exit(99); });
+        QTimer::singleShot(0, p->window.get(),
+                           [&] { fromMenu ? item(*p, "退出")->trigger() : p->click("imgClose"); });
         QCOMPARE(QCoreApplication::exec(), 0); // the event loop ends, nothing can hold it
-        guard.stop();
 
         QVERIFY(!p->window->isVisible());
         QVERIFY(!mini || (!mini->isVisible() && !child<QTimer>(mini, "Timer1")->isActive()));
