@@ -24,7 +24,6 @@ namespace {
 
 const QString kMpris = QStringLiteral("org.mpris.MediaPlayer2.TamselMP3Player");
 const QString kMprisPath = QStringLiteral("/org/mpris/MediaPlayer2");
-const QString kApplication = QStringLiteral("org.freedesktop.Application");
 constexpr int kWaitMs = 20000;
 
 } // namespace
@@ -33,7 +32,6 @@ class OpenWithTest : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir m_media;
     QTemporaryDir m_programFolder;
     QString m_program;
@@ -50,26 +48,21 @@ private:
         (void)QTest::qWaitFor([&] { return pending.isFinished(); }, kWaitMs);
         return pending.reply();
     }
-    QVariant mpris(const QString &service, const QString &interface, const QString &name)
+    // A property of org.mpris.MediaPlayer2.<interface>.
+    QVariant mpris(const QString &service, const char *interface, const char *name)
     {
-        const QDBusMessage reply =
-            call(service, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                 QStringLiteral("Get"), {interface, name});
+        const QDBusMessage reply = call(
+            service, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+            {"org.mpris.MediaPlayer2." + QString::fromLatin1(interface), QString::fromLatin1(name)});
         return reply.arguments().value(0).value<QDBusVariant>().variant();
     }
     int trackCount(const QString &service = kMpris)
     {
-        return int(
-            qdbus_cast<QList<QDBusObjectPath>>(
-                mpris(service, QStringLiteral("org.mpris.MediaPlayer2.TrackList"), QStringLiteral("Tracks")))
-                .size());
+        return int(qdbus_cast<QList<QDBusObjectPath>>(mpris(service, "TrackList", "Tracks")).size());
     }
-    QString title(const QString &service = kMpris)
+    QString title()
     {
-        return qdbus_cast<QVariantMap>(mpris(service, QStringLiteral("org.mpris.MediaPlayer2.Player"),
-                                             QStringLiteral("Metadata")))
-            .value(QStringLiteral("xesam:title"))
-            .toString();
+        return qdbus_cast<QVariantMap>(mpris(kMpris, "Player", "Metadata")).value("xesam:title").toString();
     }
     bool onBus(const QString &name)
     {
@@ -79,9 +72,7 @@ private:
     QProcess *startPlayer(const QStringList &arguments)
     {
         auto *player = new QProcess(this);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TAMSEL_AUDIO_SINK"), QStringLiteral("fakesink"));
-        player->setProcessEnvironment(env);
+        player->setEnvironment(QProcess::systemEnvironment() << QStringLiteral("TAMSEL_AUDIO_SINK=fakesink"));
         player->setWorkingDirectory(m_media.path()); // relative arguments are taken from here
         player->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         player->start(m_program, arguments);
@@ -102,10 +93,9 @@ private slots:
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "the test runs under its own session bus");
         m_client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
         QVERIFY(m_client.isConnected());
-        for (int i = 1; i <= 3; ++i) {
+        for (int i = 1; i <= 3; ++i)
             QVERIFY(Mp3Fixture::make(m_media.filePath(QStringLiteral("%1.mp3").arg(i)), 4,
                                      QStringLiteral("Title %1").arg(i)));
-        }
         // The player writes its help documents into its own folder.
         m_program = m_programFolder.filePath(QStringLiteral("TamselMP3Player"));
         QVERIFY(QFile::copy(QStringLiteral(TAMSEL_PLAYER_PROGRAM), m_program));
@@ -114,12 +104,10 @@ private slots:
     void cleanup()
     {
         for (QProcess *player : std::as_const(m_players)) {
-            if (player->state() != QProcess::NotRunning) {
-                player->kill();
-                player->waitForFinished(kWaitMs);
-            }
-            delete player;
+            player->kill();
+            player->waitForFinished(kWaitMs);
         }
+        qDeleteAll(m_players);
         m_players.clear();
     }
 
@@ -151,27 +139,20 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<int>("activations");
+        const auto row = [](const char *name, const char *method, const QVariantList &arguments,
+                            const QString &error, const QStringList &files = {}, int activations = 0) {
+            QTest::newRow(name) << QString::fromLatin1(method) << arguments << error << files << activations;
+        };
         const QVariantMap none;
         const QString invalid = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
-        QTest::newRow("local files") << QStringLiteral("Open")
-                                     << QVariantList{QStringList{"file:///m/a.mp3",
-                                                                 "file:///m/%E6%AD%8C.m3u"},
-                                                     none}
-                                     << QString() << QStringList{"/m/a.mp3", "/m/歌.m3u"} << 0;
-        QTest::newRow("web address") << QStringLiteral("Open")
-                                     << QVariantList{QStringList{"file:///m/a.mp3",
-                                                                 "http://example.org/b.mp3"},
-                                                     none}
-                                     << invalid << QStringList() << 0;
-        QTest::newRow("NUL in a path")
-            << QStringLiteral("Open") << QVariantList{QStringList{"file:///m/a%00b.mp3"}, none} << invalid
-            << QStringList() << 0;
-        QTest::newRow("an action") << QStringLiteral("ActivateAction")
-                                   << QVariantList{QStringLiteral("quit"), QVariantList(), none}
-                                   << QStringLiteral("org.freedesktop.DBus.Error.NotSupported")
-                                   << QStringList() << 0;
-        QTest::newRow("activate") << QStringLiteral("Activate") << QVariantList{none} << QString()
-                                  << QStringList() << 1;
+        row("local files", "Open", {QStringList{"file:///m/a.mp3", "file:///m/%E6%AD%8C.m3u"}, none}, {},
+            {"/m/a.mp3", "/m/歌.m3u"});
+        row("web address", "Open", {QStringList{"file:///m/a.mp3", "http://example.org/b.mp3"}, none},
+            invalid);
+        row("NUL in a path", "Open", {QStringList{"file:///m/a%00b.mp3"}, none}, invalid);
+        row("an action", "ActivateAction", {"quit", QVariantList(), none},
+            QStringLiteral("org.freedesktop.DBus.Error.NotSupported"));
+        row("activate", "Activate", {none}, {}, {}, 1);
     }
 
     void open_overTheBus_givesFilesOrAnError()
@@ -188,8 +169,8 @@ private slots:
             QVERIFY(onBus(AppInfo::applicationId()));
             QSignalSpy opened(&instance, &AppInstance::filesOpened);
             QSignalSpy activated(&instance, &AppInstance::activated);
-            const QDBusMessage reply =
-                call(AppInfo::applicationId(), AppInstance::objectPath(), kApplication, method, arguments);
+            const QDBusMessage reply = call(AppInfo::applicationId(), AppInstance::objectPath(),
+                                            QStringLiteral("org.freedesktop.Application"), method, arguments);
             QCOMPARE(reply.type(), error.isEmpty() ? QDBusMessage::ReplyMessage : QDBusMessage::ErrorMessage);
             QCOMPARE(reply.errorName(), error);
             QCOMPARE(opened.size(), files.isEmpty() ? 0 : 1);
@@ -199,44 +180,32 @@ private slots:
         QDBusConnection::disconnectFromBus(QStringLiteral("player"));
     }
 
-    void secondStartWithFiles_handsThemToTheRunningPlayer_andEnds()
+    void secondStart_handsFilesToTheRunningPlayer_orOpensAWindowOfItsOwn()
     {
         QProcess *first = startPlayer({QStringLiteral("1.mp3")});
-        QVERIFY(onBus(kMpris));
-        QVERIFY(onBus(AppInfo::applicationId()));
+        QVERIFY(onBus(kMpris) && onBus(AppInfo::applicationId()));
         QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Title 1"), kWaitMs);
         QCOMPARE(trackCount(), 1);
 
+        // With files: the running player takes them and starts the first one given; the second start ends.
         QProcess *second =
             startPlayer({QUrl::fromLocalFile(m_media.filePath(QStringLiteral("2.mp3"))).toString(),
                          QStringLiteral("3.mp3"), QStringLiteral("http://example.org/4.mp3")});
         QVERIFY(second->waitForFinished(kWaitMs));
-        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second->exitCode(), 0);
-
-        // The running player took them and started the first one given.
+        QVERIFY(second->exitStatus() == QProcess::NormalExit && second->exitCode() == 0);
         QTRY_COMPARE_WITH_TIMEOUT(trackCount(), 3, kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Title 2"), kWaitMs);
         // One player, one window: no second remote-control name ever stayed.
-        const QStringList names = m_client.interface()->registeredServiceNames().value();
-        QCOMPARE(names.filter(kMpris).size(), 1);
-        QCOMPARE(first->state(), QProcess::Running);
-        quit(kMpris, first);
-    }
+        QCOMPARE(m_client.interface()->registeredServiceNames().value().filter(kMpris).size(), 1);
 
-    void secondStartWithoutFiles_opensAWindowOfItsOwn()
-    {
-        QProcess *first = startPlayer({});
-        QVERIFY(onBus(kMpris));
-        QVERIFY(onBus(AppInfo::applicationId()));
-        QProcess *second = startPlayer({});
-        QVERIFY(second->waitForStarted(kWaitMs));
-        const QString secondName = kMpris + QStringLiteral(".instance%1").arg(second->processId());
-        QVERIFY(onBus(secondName));
-        QCOMPARE(trackCount(secondName), 0);
-        QCOMPARE(first->state(), QProcess::Running);
-        QCOMPARE(second->state(), QProcess::Running);
-        quit(secondName, second);
+        // Without files: a window of its own, beside the first.
+        QProcess *third = startPlayer({});
+        QVERIFY(third->waitForStarted(kWaitMs));
+        const QString thirdName = kMpris + QStringLiteral(".instance%1").arg(third->processId());
+        QVERIFY(onBus(thirdName));
+        QCOMPARE(trackCount(thirdName), 0);
+        QVERIFY(first->state() == QProcess::Running && third->state() == QProcess::Running);
+        quit(thirdName, third);
         quit(kMpris, first);
     }
 };
