@@ -42,20 +42,10 @@ QString tool(const char *name)
     return QStandardPaths::findExecutable(QLatin1String(name));
 }
 
-// The keys of the desktop file's one group, values as written.
-QMap<QString, QString> readEntry(const QString &path)
+QString readAll(const QString &path)
 {
-    QMap<QString, QString> keys;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return keys;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals > 0 && !line.startsWith(QLatin1Char('#')))
-            keys.insert(line.left(equals), line.mid(equals + 1));
-    }
-    return keys;
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 } // namespace
@@ -103,12 +93,9 @@ private slots:
         QVERIFY2(install.exitCode == 0, qPrintable(install.output));
 
         const QString id = AppInfo::applicationId();
-        const QString desktop =
-            root + QStringLiteral("/share/applications/") + id + QStringLiteral(".desktop");
-        const QString icon =
-            root + QStringLiteral("/share/icons/hicolor/scalable/apps/") + id + QStringLiteral(".svg");
-        const QString metainfo =
-            root + QStringLiteral("/share/metainfo/") + id + QStringLiteral(".metainfo.xml");
+        const QString desktop = QStringLiteral("%1/share/applications/%2.desktop").arg(root, id);
+        const QString icon = QStringLiteral("%1/share/icons/hicolor/scalable/apps/%2.svg").arg(root, id);
+        const QString metainfo = QStringLiteral("%1/share/metainfo/%2.metainfo.xml").arg(root, id);
 
         const Run entryCheck = run(tool("desktop-file-validate"), {desktop});
         QVERIFY2(entryCheck.exitCode == 0 && entryCheck.output.trimmed().isEmpty(),
@@ -117,7 +104,10 @@ private slots:
             run(tool("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"), metainfo});
         QVERIFY2(dataCheck.exitCode == 0, qPrintable(dataCheck.output));
 
-        const QMap<QString, QString> entry = readEntry(desktop);
+        // The entry's keys, values as written.
+        QMap<QString, QString> entry;
+        for (const QString &line : readAll(desktop).split(QLatin1Char('\n')))
+            entry.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
         QCOMPARE(entry.value(QStringLiteral("Name")), QStringLiteral("TamselMP3Player"));
         QCOMPARE(entry.value(QStringLiteral("Name[zh_CN]")), QStringLiteral("迷你MP3播放器"));
         const QStringList types = entry.value(QStringLiteral("MimeType")).split(QLatin1Char(';'));
@@ -133,11 +123,8 @@ private slots:
 
         QCOMPARE(entry.value(QStringLiteral("Icon")), id);
         QVERIFY(QSvgRenderer(icon).isValid());
-        QFile data(metainfo);
-        QVERIFY(data.open(QIODevice::ReadOnly));
-        const QByteArray xml = data.readAll();
-        QVERIFY(xml.contains(
-            QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(id).toUtf8()));
+        QVERIFY(readAll(metainfo).contains(
+            QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(id)));
     }
 };
 
