@@ -232,6 +232,7 @@ private slots:
         clock.start();
         QVERIFY(player->load());
         // Start-up is over before the page has come, and the window takes clicks meanwhile.
+        QVERIFY(player->window->isVisible());
         QCOMPARE(pageDealtWith(*player), !c.connected);
         if (c.response.fault == HttpServer::NeverAnswer)
             QTRY_COMPARE_WITH_TIMEOUT(hits(), 1, 5000);
