@@ -510,16 +510,17 @@ private slots:
         }
         QCOMPARE(WindowPresence::exists(kUpdaterCaption), c.holder != NoWindow);
 
-        // Each rename is recorded with the two files as they were then.
+        // Each rename is recorded with the two files as they were then, and done by the player's own.
         using Seen = QPair<QByteArray, QByteArray>;
         QList<Seen> seen;
         auto player = makePlayer(false, [&](PlayerServices &s) {
             if (c.direct)
                 s.handOffDelayMs = 400;
-            s.replaceFile = [&](const QString &from, const QString &to, QString *error) {
+            s.replaceFile = [&, replace = s.replaceFile](const QString &from, const QString &to,
+                                                         QString *error) {
                 seen.append({readAll(from), readAll(to)});
                 *error = QStringLiteral("busy");
-                return seen.size() > c.failures && AtomicFile::replace(from, to, error);
+                return seen.size() > c.failures && replace(from, to, error);
             };
         });
         const QString updater = programFile(*player, "KivuUpdate");
