@@ -2,14 +2,15 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPair>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTcpServer>
 
-class QTcpServer;
 class QTcpSocket;
 
 // A web server on the loopback interface that stands in for the makers' site.
@@ -32,9 +33,18 @@ public:
 
     struct Response
     {
+        Response() = default;
+        // A cut or a stall strikes halfway through the body, a wrong length
+        // is 100 bytes too long.
+        explicit Response(const QByteArray &bytes, Fault withFault = NoFault, int withStatus = 200)
+            : status(withStatus), body(bytes), fault(withFault), faultAt(bytes.size() / 2),
+              declaredLength(bytes.size() + 100)
+        {
+        }
+
         int status = 200;
         QByteArray body;
-        // Served from this file instead of body, block by block.
+        // Served from this file instead of body.
         QString filePath;
         QByteArray contentType = "text/html; charset=utf-8";
         QList<QPair<QByteArray, QByteArray>> headers;
@@ -44,19 +54,21 @@ public:
     };
 
     explicit HttpServer(QObject *parent = nullptr);
-    ~HttpServer() override;
 
     // Listens on 127.0.0.1 at a free port.
-    bool listen();
-    quint16 port() const;
+    bool listen() { return m_server->listen(QHostAddress::LocalHost, 0); }
+    quint16 port() const { return m_server->serverPort(); }
     // "http://127.0.0.1:<port>" + path.
-    QString url(const QString &path) const;
+    QString url(const QString &path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+    }
 
-    void route(const QString &path, const Response &response);
-    void route(const QString &path, const QByteArray &body);
+    void route(const QString &path, const Response &response) { m_routes.insert(path, response); }
+    void route(const QString &path, const QByteArray &body) { route(path, Response(body)); }
     // Answers path with a redirect to location.
     void redirect(const QString &path, const QString &location, int status = 302);
-    void clearRoutes();
+    void clearRoutes() { m_routes.clear(); }
     // Answers the requests held so far as if they had no fault.
     void releaseHeld();
     int heldCount() const { return int(m_held.size()); }
@@ -66,17 +78,13 @@ public:
     int hits(const QString &path) const { return int(m_requests.count(path)); }
 
 private:
-    struct Connection;
-
-    void accept();
     void onRequestData(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QString &path);
     void respond(QTcpSocket *socket, const Response &response);
-    void pump(QTcpSocket *socket);
 
     QTcpServer *m_server;
     QHash<QString, Response> m_routes;
     QStringList m_requests;
-    QHash<QTcpSocket *, Connection *> m_connections;
+    // What has come of each request whose head is not complete yet.
+    QHash<QTcpSocket *, QByteArray> m_heads;
     QList<QPair<QPointer<QTcpSocket>, Response>> m_held;
 };
