@@ -172,7 +172,6 @@ private slots:
     // gone with its window, never answers.
     void fetchPage_badOrDroppedRequests()
     {
-        m_server.route(u"/a"_s, QByteArray("a"));
         m_server.route(u"/b"_s, QByteArray("b"));
         m_server.route(u"/slow"_s, Response({}, HttpServer::NeverAnswer));
         auto *window = new QObject;
@@ -183,7 +182,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(fetched.size(), 1, 5000);
         QCOMPARE(fetched[0][0].toBool(), false);
         transfer->openUrl(u"::not a url"_s);
-        transfer->openUrl(m_server.url(u"/a"_s));
+        transfer->openUrl(m_server.url(u"/gbk"_s));
         transfer->openUrl(m_server.url(u"/b"_s));
         QTRY_COMPARE_WITH_TIMEOUT(fetched.size(), 2, 5000);
         QCOMPARE(fetched[1][1].toByteArray(), QByteArray("b"));

@@ -76,6 +76,9 @@ struct UpdaterFixture
                     .idleTimeoutMs = 700};
     }
 
+    // A strip left running by a failed check goes with its fixture.
+    ~UpdaterFixture() { delete ud; }
+
     // The download strip as 确定 opens it; outcome: -1 running, 1 done, 0 failed.
     QPointer<UD> makeStrip()
     {
@@ -391,8 +394,7 @@ private slots:
                           saved = {kNewUpdater, kProgram, names[2]};
         QList<QByteArray> bodies = {updateBody(0), updateBody(1), updateBody(2)};
         serveUpdate(names, bodies);
-        if (!path.isEmpty())
-            m_server.route(path, response);
+        m_server.route(path, response);
         if (path == filePath(1))
             bodies[1] = response.body;
         // Bits no new file gets, on a program too: they must come through either way.
@@ -418,23 +420,25 @@ private slots:
         QPointer<UD> ud = updater.makeStrip();
         auto *bar = ud->findChild<QProgressBar *>(u"ProgressBar1"_s);
         auto *label1 = ud->findChild<QLabel *>(u"Label1"_s);
-        // The bar's total as each file starts to arrive, then what it lacks of it at the end.
+        // The bar's total as each file starts to arrive, then what it lacks of it at the end; whether
+        // anything was in place before the end; when the bar steps within a file.
         QList<int> totals;
+        bool touched = false;
         connect(ud.data(), &UD::downloadsFinished, this, [&] { totals << bar->maximum() - bar->value(); });
         connect(ud->findChild<Transfer *>(u"Inet1"_s), &Transfer::stateChanged, this, [&](int state) {
-            if (state == Transfer::ReceivingResponse && label1->text().startsWith(u"正在下载"_s))
+            if (!label1->text().startsWith(u"正在下载"_s))
+                return;
+            if (state == Transfer::ReceivingResponse)
                 totals << bar->maximum();
+            if (state == Transfer::Connecting)
+                touched = touched || updater.files() != before;
         });
-        // The steps of the bar within a file, and whether anything was in place by then.
         QList<qint64> steps;
-        bool touched = false;
         QElapsedTimer clock;
         clock.start();
         connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
-            if (value > 0 && value < bar->maximum()) {
+            if (value > 0 && value < bar->maximum())
                 steps << clock.elapsed();
-                touched = touched || updater.files() != before;
-            }
         });
         // A disk that fills up: no file of this process may grow past 64 KB.
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
@@ -470,7 +474,6 @@ private slots:
         QCOMPARE(shown, boxes);
         if (boxes.isEmpty()) {
             QCOMPARE(totals, QList<int>({int(bodies[0].size()), barMaximum, int(bodies[2].size()), 0}));
-            QVERIFY(barMaximum < (1 << 20) || steps.size() > 1);
             for (int i = 0; i < saved.size(); ++i) {
                 QCOMPARE(updater.read(saved[i]), bodies[i]);
                 QCOMPARE(updater.mode(saved[i]), bits[i]);
@@ -517,7 +520,6 @@ private slots:
     {
         // 1. An installed program folder, and the site with three new files.
         UpdaterFixture updater(m_server);
-        const QString folder = updater.dir.path();
         // Not the 0755 a new program gets: the bits must be kept all the way.
         updater.write(kProgram, "old player", 0750);
         updater.write(kUpdater, "old updater", 0750);
@@ -527,7 +529,7 @@ private slots:
         serveUpdate({kProgram, kUpdater, skin}, bodies);
 
         // 2. The player's check offers it; OK starts the updater and ends the player.
-        auto player = std::make_unique<PlayerFixture>(folder);
+        auto player = std::make_unique<PlayerFixture>(updater.dir.path());
         player->useNoticeSite(updater.services.noticeUrl, true);
         QVERIFY(player->load());
         player->prompts.answerNext(Prompts::AnswerOk);
@@ -581,7 +583,7 @@ private slots:
         QCOMPARE(updater.read(kUpdater), QByteArray("old updater"));
 
         // 4. The player, started again, swaps the new updater in.
-        PlayerFixture restarted(folder);
+        PlayerFixture restarted(updater.dir.path());
         restarted.useNoticeSite(updater.services.noticeUrl, true);
         QVERIFY(restarted.load());
         QTRY_COMPARE_WITH_TIMEOUT(updater.read(kUpdater), bodies[1], 5000);
