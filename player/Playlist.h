@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
 class QLabel;
 class QListWidget;
 
@@ -11,24 +12,35 @@ namespace Playlist {
 
 // The list holds at most this many entries (its indexes are 16-bit).
 constexpr int kMaxEntries = 32767;
+// A playlist file is read up to this size; the rest is skipped.
+constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
 
 // The display name of a path: the text after its last '/' or '\'.
 QString displayNameOf(const QString &path);
 
-// Reads a playlist file into paths. A line ends at CR LF, CR or LF; a UTF-8
-// byte-order mark, empty lines and "#" lines (extended playlists) are skipped;
-// a bare file name lies in the playlist's own folder; text that is not valid
-// UTF-8 is read as GB18030. Returns false when the file cannot be read.
+// Reads a playlist file into paths; only a regular file is read. Returns false
+// when the file cannot be read.
 bool readFile(const QString &fileName, QStringList *paths);
 
+// Reads playlist text into paths, at most kMaxEntries of them and kMaxFileBytes
+// of the device. A line ends at CR or LF; empty lines and "#" lines (extended
+// playlists) are skipped, and so are lines that name no path (one longer than
+// a path can be, one with a NUL). A UTF-16 or UTF-32 byte-order mark sets the
+// encoding; otherwise each line is UTF-8 or, when it is not valid UTF-8,
+// GB18030. A "file://" line is a percent-encoded URI of a local file. A line
+// that is not absolute lies in folder; Windows paths ("D:\x", "\\host\x") are
+// taken as they stand.
+void read(QIODevice *device, const QString &folder, QStringList *paths);
+
 // The bytes of a playlist file: each path followed by CR LF, in the system's
-// encoding, with no byte-order mark and no header.
+// encoding, with no byte-order mark and no header. A path that would not read
+// back as one line of its own (a line break in it, a leading '#') is written as
+// a file:// URI.
 QByteArray encode(const QStringList &paths);
 
-// Replaces fileName with the paths through a temporary file, so that a save
-// that fails at any point leaves the previous file as it was. Returns false
-// when nothing was saved.
-bool writeFile(const QString &fileName, const QStringList &paths);
+// Replaces fileName with the paths (see AtomicFile). Returns false when
+// nothing was saved; reason then says why.
+bool writeFile(const QString &fileName, const QStringList &paths, QString *reason = nullptr);
 
 } // namespace Playlist
 
@@ -44,7 +56,9 @@ public:
     QString urlAt(int index) const;
     QStringList urls() const;
 
-    // Appends as many of paths as the list can still take; returns how many.
+    // Appends as many of paths as the list can still take, skipping any path
+    // longer than a path can be; returns how many. Display names are cut to a
+    // length a window can show.
     int append(const QStringList &paths);
 
     // Both lists change together; indexes must be valid.

@@ -1,0 +1,35 @@
+#include "BoundedText.h"
+
+#include <QFile>
+
+#include <cstring>
+
+namespace BoundedText {
+
+QString forDisplay(const QString &text)
+{
+    if (text.size() <= kMaxDisplayChars)
+        return text;
+    qsizetype length = kMaxDisplayChars;
+    if (text.at(length - 1).isHighSurrogate())
+        --length;
+    return text.first(length);
+}
+
+QString forDisplayFromUtf8(const char *utf8)
+{
+    // Three bytes make at least one UTF-16 unit; one more unit's worth covers
+    // a character cut at the end of the window.
+    constexpr size_t kWindow = (kMaxDisplayChars + 1) * 3;
+    return forDisplay(QString::fromUtf8(utf8, qsizetype(strnlen(utf8, kWindow))));
+}
+
+bool isOverlongPath(const QString &path)
+{
+    // A UTF-16 unit never takes more than three bytes.
+    if (path.size() * 3 <= kMaxPathBytes)
+        return false;
+    return QFile::encodeName(path).size() > kMaxPathBytes;
+}
+
+} // namespace BoundedText

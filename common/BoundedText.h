@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+// Caps on names and titles that come from outside (playlists, tags, remote
+// calls): a label, a list row or a D-Bus message never has to carry more than
+// a window can show.
+namespace BoundedText {
+
+// The longest path the system opens, in bytes.
+constexpr qsizetype kMaxPathBytes = 4096;
+// The longest name or title shown or sent, in UTF-16 units.
+constexpr qsizetype kMaxDisplayChars = 1024;
+
+// text cut to kMaxDisplayChars, never between the halves of a surrogate pair.
+QString forDisplay(const QString &text);
+
+// The start of UTF-8 text, decoded and cut as forDisplay; only as many bytes
+// as can make kMaxDisplayChars are read.
+QString forDisplayFromUtf8(const char *utf8);
+
+// True when path, in the system's file name encoding, is longer than a path can be.
+bool isOverlongPath(const QString &path);
+
+} // namespace BoundedText
