@@ -5,11 +5,18 @@
 
 // Files that are replaced whole: the bytes go to a temporary file beside the
 // target, which takes the target's place only once everything is written. A
-// failure at any point (a full disk, a read-only folder) leaves the previous
+// failure at any point (a full disk, a file-size limit) leaves the previous
 // file exactly as it was.
 namespace AtomicFile {
 
-bool write(const QString &path, const QByteArray &bytes);
+// Writes bytes to path. Where the folder takes no new file but the file itself
+// is writable (a read-only folder), the file is rewritten in place, and put
+// back as it was when that fails. Returns false when nothing was saved; reason
+// then says why, in words for the user.
+bool write(const QString &path, const QByteArray &bytes, QString *reason = nullptr);
+
+// The user's words for an errno value.
+QString reasonFor(int error);
 
 // Moves the file `from` over `to` in one step of the file system: at every
 // moment `to` names either its old file or the new one. On failure both files

@@ -108,8 +108,10 @@ void FrmPlayer::imgLstsave_Click()
         m_services.prompts->saveFile(this, QStringLiteral("保存播放列表"), m_commonDialog2.qtFilter());
     if (fileName.isEmpty())
         return;
-    // A failed save says nothing; the previous file stays whole.
-    Playlist::writeFile(fileName, m_playlist.urls());
+    // A failed save leaves the previous file whole, and says why.
+    QString reason;
+    if (!Playlist::writeFile(fileName, m_playlist.urls(), &reason))
+        warn(QStringLiteral("保存错误:"), QStringLiteral("无法保存播放列表“%1”：%2").arg(fileName, reason));
 }
 
 void FrmPlayer::imgLstopen_Click()

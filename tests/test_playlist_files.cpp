@@ -3,8 +3,10 @@
 #include "PlayerFixture.h"
 
 #include "FileDialogSettings.h"
+#include "FileTricks.h"
 #include "ImageButton.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -12,8 +14,8 @@
 #include <QStringEncoder>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -29,33 +31,6 @@ QByteArray readAll(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
-
-// While alive, no file of this process may grow past the given size: a write
-// beyond it fails with EFBIG, as on a full disk, after part of the data went
-// out. SIGXFSZ would otherwise end the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool active() const { return m_active; }
-
-private:
-    rlimit m_old = {};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_active = false;
-};
 
 } // namespace
 
@@ -145,7 +120,9 @@ private slots:
         QCOMPARE(readAll(target), old);
         // No half-written temporary file left beside it either.
         QCOMPARE(QDir(player->dir.path()).entryList(QDir::Files), before);
-        QVERIFY(player->prompts.shown().isEmpty());
+        QCOMPARE(player->prompts.shown().size(), 1);
+        QCOMPARE(player->prompts.shown().constFirst().text,
+                 QStringLiteral("无法保存播放列表“%1”：文件超过了允许的大小").arg(target));
         QCOMPARE(player->listName()->count(), 500);
 
         // The same save without the limit goes through.
@@ -259,8 +236,41 @@ private slots:
                                  << QStringList{"D:\\音乐\\歌曲.mp3"} << QStringList{"歌曲.mp3"};
         QTest::newRow("ends in separator") << QByteArray("/m/folder/\r\nD:\\x\\\r\n")
                                            << QStringList({"/m/folder/", "D:\\x\\"}) << QStringList({"", ""});
-        QTest::newRow("relative with separator")
-            << QByteArray("sub/a.mp3\r\n") << QStringList{"sub/a.mp3"} << QStringList{"a.mp3"};
+        QTest::newRow("relative with separator") << QByteArray("sub/a.mp3\r\n../b.mp3\r\n./c d.mp3\r\n")
+                                                 << QStringList({"@/sub/a.mp3", "@/../b.mp3", "@/./c d.mp3"})
+                                                 << QStringList({"a.mp3", "b.mp3", "c d.mp3"});
+        QTest::newRow("Windows paths stand as they are")
+            << QByteArray("C:/m/a.mp3\r\n\\\\host\\b.mp3\r\n")
+            << QStringList({"C:/m/a.mp3", "\\\\host\\b.mp3"}) << QStringList({"a.mp3", "b.mp3"});
+        QTest::newRow("file URIs")
+            << QByteArray("file:///m/nl%0Aname.mp3\r\nFILE://localhost/m/%E6%AD%8C%20%231.mp3\r\n"
+                          "file:///m/%D6%D0.mp3\r\nfile:///m/a#b?.mp3\r\n")
+            << QStringList({"/m/nl\nname.mp3", "/m/歌 #1.mp3", "/m/中.mp3", "/m/a#b?.mp3"})
+            << QStringList({"nl\nname.mp3", "歌 #1.mp3", "中.mp3", "a#b?.mp3"});
+        QTest::newRow("URIs naming no local file")
+            << QByteArray("file://server/m/a.mp3\r\nfile:///m/%00.mp3\r\nfile://\r\n/m/b.mp3\r\n")
+            << QStringList{"/m/b.mp3"} << QStringList{"b.mp3"};
+        QTest::newRow("UTF-16 LE") << QByteArray(QStringEncoder(QStringConverter::Utf16LE,
+                                                                QStringEncoder::Flag::WriteBom)
+                                                     .encode(QStringLiteral("/m/歌.mp3\r\n/m/b.mp3")))
+                                   << QStringList({"/m/歌.mp3", "/m/b.mp3"})
+                                   << QStringList({"歌.mp3", "b.mp3"});
+        QTest::newRow("UTF-16 BE") << QByteArray(QStringEncoder(QStringConverter::Utf16BE,
+                                                                QStringEncoder::Flag::WriteBom)
+                                                     .encode(QStringLiteral("/m/歌.mp3\n")))
+                                   << QStringList{"/m/歌.mp3"} << QStringList{"歌.mp3"};
+        QTest::newRow("UTF-8 and GB18030 lines mixed")
+            << (QByteArray("/m/\xE6\xAD\x8C.mp3\r\n") +
+                QStringEncoder("GB18030").encode(QStringLiteral("/m/曲.mp3\r\n")) + "/m/\xE4\xB9\x90.mp3\r\n")
+            << QStringList({"/m/歌.mp3", "/m/曲.mp3", "/m/乐.mp3"})
+            << QStringList({"歌.mp3", "曲.mp3", "乐.mp3"});
+        QTest::newRow("lines that name no path")
+            << (QByteArray("/m/a.mp3\r\n/m/") + QByteArray(5000, 'x') +
+                QByteArray("\r\n/m/b\0.mp3\r\n/m/b.mp3", 21))
+            << QStringList({"/m/a.mp3", "/m/b.mp3"}) << QStringList({"a.mp3", "b.mp3"});
+        QTest::newRow("longest path")
+            << (QByteArray("/") + QByteArray(4095, 'y') + "\n/") + QByteArray(4096, 'z')
+            << QStringList{"/" + QString(4095, 'y')} << QStringList{QString(1024, 'y')};
     }
 
     void open_readsEveryFormOfLine()
@@ -278,6 +288,186 @@ private slots:
         QCOMPARE(player->urls(), urls);
         QCOMPARE(player->names(), names);
         QCOMPARE(player->count(), QString::number(urls.size()));
+    }
+
+    void open_whatIsNotARegularFile_readsNothingAndNeverWaits_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to a FIFO") << "fifo link";
+        QTest::newRow("link to a device") << "device link";
+        QTest::newRow("folder") << "folder";
+    }
+
+    void open_whatIsNotARegularFile_readsNothingAndNeverWaits()
+    {
+        QFETCH(QString, kind);
+        auto player = playerWith({QStringLiteral("/m/a.mp3")});
+        QVERIFY(player);
+        const QString fifo = player->dir.filePath(QStringLiteral("fifo.m3u"));
+        FifoWatch watch(fifo);
+        QVERIFY(watch.isValid());
+        const QString file = player->dir.filePath(QStringLiteral("x.m3u"));
+        if (kind == QLatin1String("fifo link"))
+            QVERIFY(QFile::link(fifo, file));
+        else if (kind == QLatin1String("device link"))
+            QVERIFY(QFile::link(QStringLiteral("/dev/null"), file));
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(file));
+        const QString chosen = kind == QLatin1String("fifo") ? fifo : file;
+
+        open(*player, chosen);
+        player->prompts.chooseFilesNext({chosen});
+        player->click("imgAdd");
+        QStringList paths;
+        QVERIFY(!Playlist::readFile(chosen, &paths));
+        QVERIFY(paths.isEmpty());
+        QVERIFY(!watch.readerSeen());
+        QCOMPARE(player->urls(), QStringList{QStringLiteral("/m/a.mp3")});
+    }
+
+    void open_pastTheSizeLimit_keepsWhatCameBefore_andSkipsTheRest()
+    {
+        auto player = playerWith({});
+        QVERIFY(player);
+        const QString file = player->dir.filePath(QStringLiteral("huge.m3u"));
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write("/m/a.mp3\r\n#");
+            const QByteArray filler(1024 * 1024, '#');
+            for (qint64 written = 0; written < Playlist::kMaxFileBytes; written += filler.size())
+                QCOMPARE(out.write(filler), filler.size());
+            out.write("\r\n/m/past.mp3\r\n");
+        }
+        open(*player, file);
+        QCOMPARE(player->urls(), QStringList{QStringLiteral("/m/a.mp3")});
+
+        // A line cut off at the limit is not taken either.
+        QByteArray bytes = "/m/a.mp3\n" + QByteArray(Playlist::kMaxFileBytes - 9 - 4, '\n') + "/m/b.mp3";
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QStringList paths;
+        Playlist::read(&buffer, QStringLiteral("/"), &paths);
+        QCOMPARE(paths, QStringList{QStringLiteral("/m/a.mp3")});
+    }
+
+    void saveThenOpen_namesWithLineBreaksOrHash_comeBackWhole()
+    {
+        const QStringList odd = {QStringLiteral("/m/nl\nname.mp3"), QStringLiteral("/m/cr\rname.mp3"),
+                                 QStringLiteral("/m/#1 100%.mp3"), QStringLiteral("/m/歌\r\n曲.mp3"),
+                                 QStringLiteral("/m/plain.mp3")};
+        auto saver = playerWith(odd);
+        QVERIFY(saver);
+        const QString file = saver->dir.filePath(QStringLiteral("odd.m3u"));
+        saver->prompts.chooseFileNext(file);
+        saver->click("imgLstsave");
+        QCOMPARE(readAll(file),
+                 QByteArray("file:///m/nl%0Aname.mp3\r\nfile:///m/cr%0Dname.mp3\r\n/m/#1 100%.mp3\r\n"
+                            "file:///m/%E6%AD%8C%0D%0A%E6%9B%B2.mp3\r\n/m/plain.mp3\r\n"));
+
+        auto opener = playerWith({});
+        QVERIFY(opener);
+        open(*opener, file);
+        QCOMPARE(opener->urls(), odd);
+        // A path that starts with '#' would read back as a comment.
+        QStringList paths;
+        QByteArray bytes = Playlist::encode({QStringLiteral("#x.mp3")});
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        Playlist::read(&buffer, QStringLiteral("/elsewhere"), &paths);
+        QCOMPARE(paths, QStringList{QDir::current().absoluteFilePath(QStringLiteral("#x.mp3"))});
+    }
+
+    void save_thatFails_saysWhereAndWhy_andKeepsWhatWasThere_data()
+    {
+        // The target in its folder: "new", "old" (writable, holding an older
+        // list), "old read-only", "folder", "FIFO link" or "no folder".
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("folderReadOnly");
+        QTest::addColumn<int>("sizeLimit");  // 0 for none
+        QTest::addColumn<QString>("reason"); // empty: saved
+
+        QTest::newRow("read-only folder, new file") << "new" << true << 0 << "没有写入权限";
+        QTest::newRow("read-only folder and file") << "old read-only" << true << 0 << "没有写入权限";
+        QTest::newRow("read-only folder, writable file: in place") << "old" << true << 0 << QString();
+        QTest::newRow("in place over the size limit: put back")
+            << "old" << true << 1024 << "文件超过了允许的大小";
+        QTest::newRow("no such folder") << "no folder" << false << 0 << "文件夹不存在";
+        QTest::newRow("a folder of that name") << "folder" << false << 0 << "同名的文件夹已存在";
+        QTest::newRow("link to a FIFO") << "FIFO link" << false << 0 << "这不是普通文件";
+    }
+
+    void save_thatFails_saysWhereAndWhy_andKeepsWhatWasThere()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, folderReadOnly);
+        QFETCH(int, sizeLimit);
+        QFETCH(QString, reason);
+        const QStringList many = PlayerFixture::paths(200);
+        auto player = playerWith(many);
+        QVERIFY(player);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                 QFile::ReadOther | QFile::ExeOther);
+        const QString name = target == QLatin1String("no folder") ? QStringLiteral("gone/list.m3u")
+                                                                  : QStringLiteral("list.m3u");
+        const QString file = folder.filePath(name);
+        const QByteArray old = "/m/old.mp3\r\n";
+        if (target.startsWith(QLatin1String("old"))) {
+            writeAll(file, old);
+            QFile::setPermissions(file, target == QLatin1String("old") ? QFile::ReadOther | QFile::WriteOther
+                                                                       : QFile::ReadOther);
+        } else if (target == QLatin1String("folder")) {
+            QVERIFY(QDir().mkdir(file));
+        } else if (target == QLatin1String("FIFO link")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("fifo"))).constData(), 0666),
+                     0);
+            QVERIFY(QFile::link(folder.filePath(QStringLiteral("fifo")), file));
+        }
+        const QStringList before =
+            QDir(folder.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        if (folderReadOnly)
+            QFile::setPermissions(folder.path(),
+                                  QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+
+        player->prompts.chooseFileNext(file);
+        {
+            // Root writes into read-only folders unless it sheds its rights.
+            std::optional<UnprivilegedFiles> asUser;
+            if (folderReadOnly && !asUser.emplace().active())
+                QSKIP("files cannot be opened as an ordinary user here (setfsuid refused)");
+            std::optional<FileSizeLimit> limit;
+            if (sizeLimit > 0) {
+                limit.emplace(rlim_t(sizeLimit));
+                QVERIFY(limit->active());
+            }
+            player->click("imgLstsave");
+        }
+        QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        if (reason.isEmpty()) {
+            QVERIFY(player->prompts.shown().isEmpty());
+            QCOMPARE(readAll(file), Playlist::encode(many));
+        } else {
+            QCOMPARE(player->prompts.shown().size(), 1);
+            const ScriptedPrompts::Shown &box = player->prompts.shown().constFirst();
+            QCOMPARE(box.title, QStringLiteral("保存错误:"));
+            QCOMPARE(box.text, QStringLiteral("无法保存播放列表“%1”：%2").arg(file, reason));
+            QCOMPARE(box.icon, Prompts::Warning);
+            QCOMPARE(box.buttons, Prompts::Ok);
+            if (target.startsWith(QLatin1String("old")))
+                QCOMPARE(readAll(file), old);
+            else if (target == QLatin1String("FIFO link"))
+                QVERIFY(QFileInfo(file).isSymLink() && !QFileInfo(file).isFile());
+            else if (target == QLatin1String("new"))
+                QVERIFY(!QFileInfo::exists(file));
+        }
+        // Nothing else appeared beside it.
+        QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                 before);
+        QCOMPARE(player->urls(), many);
     }
 
     void open_cancelledOrUnreadable_changesNothingSilently()
