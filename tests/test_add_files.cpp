@@ -166,6 +166,39 @@ private slots:
         QCOMPARE(QDir::cleanPath(player.prompts.lastFolder), top.filePath(expected));
     }
 
+    void longNames_areCutForTheWindow_andImpossiblePathsSkipped_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("name"); // empty: the path is not added
+        const QString emoji = QStringLiteral("\U0001F3B5");
+        QTest::newRow("short") << "/m/a.mp3"
+                               << "a.mp3";
+        QTest::newRow("name of 1024") << "/m/" + QString(1024, 'n') << QString(1024, 'n');
+        QTest::newRow("name of 3000") << "/m/" + QString(3000, 'n') << QString(1024, 'n');
+        QTest::newRow("cut between surrogates")
+            << "/m/" + QString(1023, 'n') + emoji + "x" << QString(1023, 'n');
+        QTest::newRow("path of 4096 bytes") << "/m/" + QString(4093, 'p') << QString(1024, 'p');
+        QTest::newRow("path of 4097 bytes") << "/m/" + QString(4094, 'p') << QString();
+        QTest::newRow("Chinese path over 4096 bytes") << "/m/" + QString(1400, QChar(0x6B4C)) << QString();
+        QTest::newRow("path of 5 MB") << "/m/" + QString(5 * 1024 * 1024, 'p') << QString();
+    }
+
+    void longNames_areCutForTheWindow_andImpossiblePathsSkipped()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, name);
+        PlayerFixture player;
+        QVERIFY(player.load());
+        player.prompts.chooseFilesNext({path, QStringLiteral("/m/next.mp3")});
+        player.click("imgAdd");
+        const QStringList names = name.isEmpty() ? QStringList{"next.mp3"} : QStringList{name, "next.mp3"};
+        const QStringList urls =
+            name.isEmpty() ? QStringList{"/m/next.mp3"} : QStringList{path, "/m/next.mp3"};
+        QCOMPARE(player.names(), names);
+        QCOMPARE(player.urls(), urls);
+        QCOMPARE(player.count(), QString::number(names.size()));
+    }
+
     void limit_stopsAt32767_andCountShowsTrueCount()
     {
         PlayerFixture player;
