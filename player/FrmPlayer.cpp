@@ -10,6 +10,7 @@
 #include "AtomicFile.h"
 #include "MediaComponent.h"
 #include "Prompts.h"
+#include "RegularFile.h"
 #include "Shell.h"
 #include "Skin.h"
 #include "WindowPresence.h"
@@ -72,7 +73,13 @@ bool writeDocument(const QDir &folder, const QString &name, bool onlyWhenMissing
     QFile resource(QStringLiteral(":/docs/") + name);
     if (!resource.open(QIODevice::ReadOnly))
         return false;
-    return AtomicFile::write(path, resource.readAll());
+    const QByteArray content = resource.readAll();
+    // A copy that is already right is left alone: an installed program folder
+    // may be read-only.
+    QFile existing;
+    if (RegularFile::openForReading(&existing, path) && existing.read(content.size() + 1) == content)
+        return true;
+    return AtomicFile::write(path, content);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Start-up of the main window: help documents, failure path, start values.
 #include "PlayerFixture.h"
 
+#include "FileTricks.h"
+
 #include "ImageButton.h"
 #include "LineControl.h"
 #include "SeekBar.h"
@@ -15,7 +17,7 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <unistd.h>
+#include <optional>
 
 namespace {
 
@@ -118,13 +120,80 @@ private slots:
     void load_readOnlyProgramFolder_fails()
     {
         PlayerFixture player;
-        QFile::setPermissions(player.dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        if (::geteuid() == 0)
-            QSKIP("root writes into read-only folders; the case above covers the failure path");
-        player.prompts.answerNext(Prompts::AnswerNo);
-        QVERIFY(!player.load());
-        QCOMPARE(player.prompts.shown().size(), 1);
+        QFile::setPermissions(player.dir.path(),
+                              QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+        bool loaded = true;
+        {
+            UnprivilegedFiles asUser;
+            if (!asUser.active())
+                QSKIP("files cannot be opened as an ordinary user here (setfsuid refused)");
+            player.prompts.answerNext(Prompts::AnswerNo);
+            loaded = player.load();
+        }
         QFile::setPermissions(player.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(!loaded);
+        QCOMPARE(player.prompts.shown().size(), 1);
+    }
+
+    void load_installedReadOnly_startsWhenTheDocumentsAreRight_data()
+    {
+        QTest::addColumn<bool>("current");       // the copies there match the program's
+        QTest::addColumn<bool>("writableFiles"); // the documents themselves may be written
+        QTest::addColumn<bool>("noFileMayGrow"); // instead of read-only rights: a file-size limit of 0
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("current copies, nothing writable") << true << false << false << true;
+        QTest::newRow("current copies, no file may grow") << true << true << true << true;
+        QTest::newRow("older copies, documents writable") << false << true << false << true;
+        QTest::newRow("older copies, nothing writable") << false << false << false << false;
+    }
+
+    void load_installedReadOnly_startsWhenTheDocumentsAreRight()
+    {
+        QFETCH(bool, current);
+        QFETCH(bool, writableFiles);
+        QFETCH(bool, noFileMayGrow);
+        QFETCH(bool, starts);
+        // As laid out by an install: the documents are there, then the folder is locked.
+        QTemporaryDir folder;
+        {
+            PlayerFixture installer(folder.path());
+            QVERIFY(installer.load());
+        }
+        const QByteArray old = "older\r\n";
+        if (!current) {
+            writeAll(folder.filePath(QStringLiteral("ReadMe.txt")), old);
+            writeAll(folder.filePath(QStringLiteral("WhatsNew.txt")), old);
+        }
+        const auto everyone = QFile::ReadOwner | QFile::ReadOther;
+        for (const QString &name : kDocuments)
+            QFile::setPermissions(folder.filePath(name),
+                                  writableFiles ? everyone | QFile::WriteOwner | QFile::WriteOther
+                                                : everyone);
+        if (!noFileMayGrow)
+            QFile::setPermissions(folder.path(), everyone | QFile::ExeOwner | QFile::ExeOther);
+
+        bool started = false;
+        {
+            PlayerFixture player(folder.path());
+            if (!starts)
+                player.prompts.answerNext(Prompts::AnswerNo);
+            std::optional<UnprivilegedFiles> asUser;
+            std::optional<FileSizeLimit> limit;
+            if (noFileMayGrow) {
+                limit.emplace(0);
+                QVERIFY(limit->active());
+            } else if (!asUser.emplace().active()) {
+                QSKIP("files cannot be opened as an ordinary user here (setfsuid refused)");
+            }
+            started = player.load();
+            QCOMPARE(player.prompts.shown().size(), starts ? 0 : 1);
+        }
+        QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(started, starts);
+        QCOMPARE(readAll(folder.filePath(QStringLiteral("ReadMe.txt"))),
+                 starts ? readAll(QStringLiteral(":/docs/ReadMe.txt")) : old);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(),
+                 kDocuments.size());
     }
 
     void load_setsStartValuesOfLabelsSelectionAndState()
