@@ -1,5 +1,8 @@
 #include "GstMediaComponent.h"
 
+#include "BoundedText.h"
+#include "RegularFile.h"
+
 #include <QFileInfo>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -49,11 +52,17 @@ gint64 toClockTime(double seconds)
     return static_cast<gint64>(seconds * GST_SECOND);
 }
 
-QString toUri(const QString &path)
+// The local file a media path names: a path, or a file:// URL. Empty for
+// anything else, so that a playlist line cannot reach the network or a device.
+QString localFileOf(const QString &path)
 {
-    if (path.contains(QLatin1String("://")))
-        return path;
-    return QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
+    if (!path.startsWith(QLatin1Char('/'))) {
+        const QUrl url(path);
+        // A one-letter scheme is a Windows drive ("D:\x"), not a URL.
+        if (url.scheme().size() > 1)
+            return url.isLocalFile() ? url.toLocalFile() : QString();
+    }
+    return QFileInfo(path).absoluteFilePath();
 }
 
 } // namespace
@@ -300,10 +309,10 @@ void GstMediaComponent::Private::handleTags(GstMessage *msg)
         return; // the first title wins; later tag updates repeat it
     GstTagList *tags = nullptr;
     gst_message_parse_tag(msg, &tags);
-    gchar *text = nullptr;
-    if (tags && gst_tag_list_get_string(tags, GST_TAG_TITLE, &text) && text)
-        title = QString::fromUtf8(text).trimmed();
-    g_free(text);
+    // Read in place and cut: a tag can hold megabytes that no label can lay out.
+    const gchar *text = nullptr;
+    if (tags && gst_tag_list_peek_string_index(tags, GST_TAG_TITLE, 0, &text) && text)
+        title = BoundedText::forDisplayFromUtf8(text).trimmed();
     if (tags)
         gst_tag_list_unref(tags);
 }
@@ -443,8 +452,12 @@ void GstMediaComponent::setUrl(const QString &path)
     d->wantPlaying = true;
     d->stoppedReportArmed = fromEndHandler;
 
-    if (!d->ensureEngine()) {
-        // No engine: every media is one that cannot be played.
+    // Only a regular file goes to the engine: its file source would open a FIFO
+    // on this thread and wait there for a writer, and read a device forever.
+    const QString file = localFileOf(path);
+    if (!RegularFile::exists(file) || !d->ensureEngine()) {
+        // Media that cannot be played ends at once, as an error.
+        d->resetToNull();
         if (!fromEndHandler)
             d->setState(Transitioning);
         const quint64 gen = d->generation;
@@ -456,7 +469,7 @@ void GstMediaComponent::setUrl(const QString &path)
     }
 
     d->resetToNull();
-    g_object_set(d->playbin, "uri", toUri(path).toUtf8().constData(), nullptr);
+    g_object_set(d->playbin, "uri", QUrl::fromLocalFile(file).toEncoded().constData(), nullptr);
     d->applyVolume();
     d->setPipelineState(GST_STATE_PLAYING);
     // For the handler the state stays "stopped" until its extra report.
@@ -538,7 +551,7 @@ QString GstMediaComponent::currentMediaName() const
         return d->title;
     if (d->url.isEmpty())
         return QString();
-    return QFileInfo(d->url).completeBaseName();
+    return BoundedText::forDisplay(QFileInfo(d->url).completeBaseName());
 }
 
 double GstMediaComponent::duration() const

@@ -1,14 +1,18 @@
+#include "FileTricks.h"
 #include "GstMediaComponent.h"
 #include "Mp3Fixture.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUrl>
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -29,6 +33,19 @@ public:
     int stoppedCount() const { return int(states.count(MediaComponent::Stopped)); }
     States states;
 };
+
+// An ID3v2.3 tag holding one title in Latin-1.
+QByteArray id3v2Title(const QByteArray &title)
+{
+    const auto bigEndian = [](quint32 value, int bitsPerByte) {
+        QByteArray bytes;
+        for (int shift = 3 * bitsPerByte; shift >= 0; shift -= bitsPerByte)
+            bytes += char((value >> shift) & ((1u << bitsPerByte) - 1));
+        return bytes;
+    };
+    const QByteArray frame = "TIT2" + bigEndian(quint32(title.size() + 1), 8) + QByteArray(3, '\0') + title;
+    return "ID3" + QByteArray("\x03\x00\x00", 3) + bigEndian(quint32(frame.size()), 7) + frame;
+}
 
 } // namespace
 
@@ -72,6 +89,7 @@ private:
     QString m_chinese;                    // 2 s, Chinese title
     QString m_untitled;                   // 1 s, no tag
     QString m_gbkTagged;                  // 1 s, ID3v1 title in GBK
+    QString m_longTitle;                  // 1 s, a title of 100000 characters
     QString m_notAudio;
     QString m_missing;
     QString m_presetTagEncoding; // a user's own choice overrides GBK
@@ -103,6 +121,15 @@ void TestMediaComponent::initTestCase()
     QVERIFY(gbk.open(QIODevice::Append));
     QCOMPARE(gbk.write(id3v1), qint64(128));
     gbk.close();
+
+    m_longTitle = path(QStringLiteral("long title.mp3"));
+    QVERIFY(Mp3Fixture::make(m_longTitle, 1));
+    QFile longTitle(m_longTitle);
+    QVERIFY(longTitle.open(QIODevice::ReadWrite));
+    const QByteArray audio = longTitle.readAll();
+    longTitle.seek(0);
+    longTitle.write(id3v2Title(QByteArray(100000, 'T')) + audio);
+    longTitle.close();
 
     m_notAudio = path(QStringLiteral("notes.mp3"));
     QFile text(m_notAudio);
@@ -162,6 +189,8 @@ void TestMediaComponent::mediaName_prefersTitleTagElseBaseName_data()
     QTest::newRow("chinese title") << m_chinese << QStringLiteral("测试歌曲");
     QTest::newRow("GBK ID3v1 title") << m_gbkTagged << QStringLiteral("中文歌");
     QTest::newRow("no tag, dotted name") << m_untitled << QStringLiteral("无标题 song.v2");
+    QTest::newRow("title too long to show") << m_longTitle << QString(1024, QLatin1Char('T'));
+    QTest::newRow("file URL") << QUrl::fromLocalFile(m_trackB).toString() << QStringLiteral("Track B");
 }
 
 void TestMediaComponent::mediaName_prefersTitleTagElseBaseName()
@@ -349,11 +378,22 @@ void TestMediaComponent::unplayableMedia_endsWithError_data()
     QTest::addColumn<QString>("file");
     QTest::newRow("missing") << m_missing;
     QTest::newRow("not audio") << m_notAudio;
+    // Only regular files reach the engine: a FIFO would hold this thread until a
+    // writer comes, and a device never ends.
+    QTest::newRow("FIFO") << path(QStringLiteral("fifo.mp3"));
+    QTest::newRow("link to a device") << path(QStringLiteral("zero.mp3"));
+    QTest::newRow("folder") << m_dir.path();
+    QTest::newRow("web address") << QStringLiteral("http://127.0.0.1:9/a.mp3");
 }
 
 void TestMediaComponent::unplayableMedia_endsWithError()
 {
     QFETCH(QString, file);
+    std::optional<FifoWatch> fifo;
+    if (file.endsWith(QLatin1String("fifo.mp3")))
+        QVERIFY(fifo.emplace(file).isValid());
+    if (file.endsWith(QLatin1String("zero.mp3")) && !QFileInfo(file).isSymLink())
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
     GstMediaComponent media(kSink);
     StateLog log(media);
     media.setUrl(file);
@@ -361,6 +401,11 @@ void TestMediaComponent::unplayableMedia_endsWithError()
     QTest::qWait(200);
     QCOMPARE(log.states, (States{MediaComponent::Transitioning, MediaComponent::Stopped}));
     QVERIFY(media.lastEndWasError());
+    if (fifo) {
+        QVERIFY(!fifo->readerSeen());
+        fifo.reset();
+        QFile::remove(file);
+    }
 }
 
 void TestMediaComponent::endHandler_playsEachTrackOnceInOrder_data()
