@@ -116,6 +116,13 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
 FrmPlayer::~FrmPlayer()
 {
     delete m_mini;
+    // Helpers hung on the window (the remote control) go before the controls
+    // they watch, so that none of them hears from a half-destroyed control.
+    const QObjectList children = this->children();
+    for (QObject *child : children) {
+        if (!child->isWidgetType())
+            delete child;
+    }
 }
 
 ImageButton *FrmPlayer::addButton(const char *name, const char *picture, const QString &toolTip,

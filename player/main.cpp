@@ -5,6 +5,7 @@
 #include "Connectivity.h"
 #include "GstMediaComponent.h"
 #include "Mpris.h"
+#include "ProcessSignals.h"
 #include "Prompts.h"
 #include "Shell.h"
 #include "Translations.h"
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(AppInfo::applicationId());
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
     Translations::installQtChinese(&app);
+    ProcessSignals processSignals;
 
     // Files given while a player runs in this session go to that player.
     AppInstance instance;
@@ -41,6 +43,7 @@ int main(int argc, char *argv[])
     services.noticeUrl = AppInfo::noticePageUrl();
 
     FrmPlayer frmPlayer(services);
+    QObject::connect(&processSignals, &ProcessSignals::quitRequested, &frmPlayer, &FrmPlayer::imgClose_Click);
     QObject::connect(&instance, &AppInstance::filesOpened, &frmPlayer, &FrmPlayer::openFiles);
     QObject::connect(&instance, &AppInstance::activated, &frmPlayer, &FrmPlayer::bringToFront);
     if (!frmPlayer.load())
