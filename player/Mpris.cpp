@@ -14,6 +14,7 @@
 #include <QDBusMetaType>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QListWidget>
 #include <QTimer>
 #include <QUrl>
@@ -30,6 +31,10 @@ constexpr int kRepeatOneMode = 1;
 constexpr int kInOrderMode = 3;
 // Past this many additions at once, clients get one replaced list instead.
 constexpr int kMaxAddedSignals = 64;
+// A metadata reply stops short of this size: the bus carries no array over
+// 64 MiB and drops the sender of one. A client asks again for what is missing.
+constexpr qsizetype kMaxReplyBytes = 16 * 1024 * 1024;
+constexpr qsizetype kMetadataOverheadBytes = 128;
 
 QListWidget *listNameOf(FrmPlayer *player)
 {
@@ -39,6 +44,14 @@ QListWidget *listNameOf(FrmPlayer *player)
 qlonglong toMicroseconds(double seconds)
 {
     return std::isfinite(seconds) ? qlonglong(seconds * 1e6) : 0;
+}
+
+quint64 trackIdOf(const QDBusObjectPath &track, bool *ok)
+{
+    const QString prefix = QStringLiteral("/org/mpris/MediaPlayer2/Track/");
+    const QString path = track.path();
+    *ok = false;
+    return path.startsWith(prefix) ? QStringView(path).mid(prefix.size()).toULongLong(ok) : 0;
 }
 
 QString fileUrl(const QString &path)
@@ -165,13 +178,25 @@ QDBusObjectPath MprisService::trackPath(int index) const
 
 int MprisService::indexOf(const QDBusObjectPath &track) const
 {
-    const QString prefix = QStringLiteral("/org/mpris/MediaPlayer2/Track/");
-    const QString path = track.path();
-    if (!path.startsWith(prefix))
-        return -1;
     bool ok = false;
-    const quint64 id = path.mid(prefix.size()).toULongLong(&ok);
+    const quint64 id = trackIdOf(track, &ok);
     return ok ? int(m_ids.indexOf(id)) : -1;
+}
+
+QList<int> MprisService::indexesOf(const QList<QDBusObjectPath> &tracks) const
+{
+    QHash<quint64, int> rows;
+    rows.reserve(m_ids.size());
+    for (int row = 0; row < m_ids.size(); ++row)
+        rows.insert(m_ids[row], row);
+    QList<int> indexes;
+    indexes.reserve(tracks.size());
+    for (const QDBusObjectPath &track : tracks) {
+        bool ok = false;
+        const quint64 id = trackIdOf(track, &ok);
+        indexes.append(ok ? rows.value(id, -1) : -1);
+    }
+    return indexes;
 }
 
 QList<QDBusObjectPath> MprisService::tracks() const
@@ -614,10 +639,17 @@ QList<QDBusObjectPath> MprisTrackListAdaptor::tracks() const
 QList<QVariantMap> MprisTrackListAdaptor::GetTracksMetadata(const QList<QDBusObjectPath> &tracks)
 {
     QList<QVariantMap> result;
-    for (const QDBusObjectPath &track : tracks) {
-        const int index = m_service->indexOf(track);
-        if (index >= 0)
-            result.append(m_service->trackMetadata(index));
+    qsizetype bytes = 0;
+    for (const int index : m_service->indexesOf(tracks)) {
+        if (index < 0)
+            continue;
+        QVariantMap metadata = m_service->trackMetadata(index);
+        // The URL is ASCII; a title takes at most three bytes a character.
+        bytes += kMetadataOverheadBytes + metadata.value(QStringLiteral("xesam:url")).toString().size() +
+                 3 * metadata.value(QStringLiteral("xesam:title")).toString().size();
+        if (bytes > kMaxReplyBytes)
+            break;
+        result.append(std::move(metadata));
     }
     return result;
 }

@@ -34,6 +34,8 @@ public:
     FrmPlayer *player() const { return m_player; }
     QDBusObjectPath trackPath(int index) const;
     int indexOf(const QDBusObjectPath &track) const;
+    // The entries of many tracks in one pass over the list; -1 for an unknown one.
+    QList<int> indexesOf(const QList<QDBusObjectPath> &tracks) const;
     QList<QDBusObjectPath> tracks() const;
     QVariantMap trackMetadata(int index) const;
     // The playing track as clients know it. While the engine opens the next

@@ -232,6 +232,67 @@ private slots:
         QVERIFY(m_player->prompts.shown().isEmpty());
     }
 
+    void hostilePlaylist_keepsThePlayerOnTheBus_andEveryNameShort()
+    {
+        const QString file = m_media.filePath(QStringLiteral("hostile.m3u"));
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(QByteArray(50 * 1024 * 1024, 'x') + "\r\n"); // longer than any path
+            out.write("/m/" + QByteArray(3000, 'n') + "\r\n");
+            out.write((m_tracks.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+        }
+        QCOMPARE(call(kPlayer, QStringLiteral("OpenUri"), {QUrl::fromLocalFile(file).toString()}).type(),
+                 QDBusMessage::ReplyMessage);
+        const QList<QDBusObjectPath> ids = tracks();
+        QCOMPARE(ids.size(), 4);
+        QTRY_VERIFY_WITH_TIMEOUT(m_listener.tracksAdded == 4 || m_listener.listsReplaced > 0, kWaitMs);
+
+        // In the order asked, unknown ids left out, repeated ids repeated.
+        const QList<QDBusObjectPath> asked = {
+            ids[3], QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/Track/999999")),
+            QDBusObjectPath(QStringLiteral("/not/a/track")), ids[0], ids[0]};
+        const QDBusMessage reply =
+            call(kTrackList, QStringLiteral("GetTracksMetadata"), {QVariant::fromValue(asked)});
+        const auto metadata = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
+        QCOMPARE(metadata.size(), 3);
+        QCOMPARE(metadata[0].value(QStringLiteral("xesam:title")).toString(), QStringLiteral("C.mp3"));
+        QCOMPARE(metadata[0].value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>(), ids[3]);
+        QCOMPARE(metadata[1].value(QStringLiteral("xesam:title")).toString(),
+                 QString(1024, QLatin1Char('n')));
+        QCOMPARE(metadata[2].value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>(), ids[0]);
+        QCOMPARE(property(kRoot, QStringLiteral("Identity")).toString(), QStringLiteral("TamselMP3Player"));
+        QCOMPARE(m_player->names().value(0), QString(1024, QLatin1Char('n')));
+    }
+
+    void metadataOfManyLongPaths_comesWithinWhatTheBusCarries()
+    {
+        // Paths as long as a path can be, in Chinese: about 15 kB of metadata each.
+        QStringList paths;
+        for (int i = 0; i < 6000; ++i)
+            paths.append(QStringLiteral("/m/%1/").arg(i, 5, 10, QLatin1Char('0')) +
+                         QString(1360, QChar(0x6B4C)));
+        QCOMPARE(window().playlist().append(paths), 6000);
+        const QList<QDBusObjectPath> ids = tracks();
+        QCOMPARE(ids.size(), 6000);
+
+        const QDBusMessage reply =
+            call(kTrackList, QStringLiteral("GetTracksMetadata"), {QVariant::fromValue(ids)});
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        const auto metadata = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
+        // What fits comes, in the order asked; the rest can be asked for again.
+        QVERIFY(metadata.size() > 1000 && metadata.size() < 6000);
+        QCOMPARE(metadata.last().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>(),
+                 ids[metadata.size() - 1]);
+        const QDBusMessage rest = call(kTrackList, QStringLiteral("GetTracksMetadata"),
+                                       {QVariant::fromValue(ids.mid(metadata.size()))});
+        QCOMPARE(qdbus_cast<QList<QVariantMap>>(rest.arguments().value(0))
+                     .value(0)
+                     .value(QStringLiteral("xesam:url")),
+                 QVariant(QUrl::fromLocalFile(paths[metadata.size()]).toString(QUrl::FullyEncoded)));
+        QCOMPARE(property(kRoot, QStringLiteral("Identity")).toString(), QStringLiteral("TamselMP3Player"));
+    }
+
     void inOrderMode_playsEveryTitleOnceAndStops()
     {
         QVERIFY(setProperty(kPlayer, QStringLiteral("LoopStatus"), QStringLiteral("None")));
