@@ -26,7 +26,9 @@ QString forDisplayFromUtf8(const char *utf8)
 
 bool isOverlongPath(const QString &path)
 {
-    // A UTF-16 unit never takes more than three bytes.
+    // A UTF-16 unit takes one to three bytes.
+    if (path.size() > kMaxPathBytes)
+        return true;
     if (path.size() * 3 <= kMaxPathBytes)
         return false;
     return QFile::encodeName(path).size() > kMaxPathBytes;

@@ -10,6 +10,9 @@ namespace BoundedText {
 
 // The longest path the system opens, in bytes.
 constexpr qsizetype kMaxPathBytes = 4096;
+// The longest URI of a local file: "file://localhost" and a path of
+// kMaxPathBytes with every byte percent-encoded.
+constexpr qsizetype kMaxUriBytes = 16 + 3 * kMaxPathBytes;
 // The longest name or title shown or sent, in UTF-16 units.
 constexpr qsizetype kMaxDisplayChars = 1024;
 

@@ -1,6 +1,7 @@
 #include "AppInstance.h"
 
 #include "AppInfo.h"
+#include "BoundedText.h"
 #include "Playlist.h"
 
 #include <QDBusConnection>
@@ -136,11 +137,14 @@ void AppInstance::Open(const QStringList &uris, const QVariantMap &)
     QStringList files;
     files.reserve(uris.size());
     for (const QString &uri : uris) {
-        const QUrl url(uri);
+        // Longer than any local file's URI: not even parsed.
+        const QUrl url = uri.size() <= BoundedText::kMaxUriBytes ? QUrl(uri) : QUrl();
         const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-        if (path.isEmpty() || path.contains(QChar(0)) || !QDir::isAbsolutePath(path)) {
+        if (path.isEmpty() || path.contains(QChar(0)) || !QDir::isAbsolutePath(path) ||
+            BoundedText::isOverlongPath(path)) {
             // All or nothing, so that the caller knows what happened.
-            refuse(QDBusError::InvalidArgs, QStringLiteral("not a local file: %1").arg(uri));
+            refuse(QDBusError::InvalidArgs,
+                   QStringLiteral("not a local file: %1").arg(BoundedText::forDisplay(uri)));
             return;
         }
         files.append(path);

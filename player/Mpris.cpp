@@ -1,10 +1,12 @@
 #include "Mpris.h"
 
 #include "AppInfo.h"
+#include "BoundedText.h"
 #include "FrmPlayer.h"
 #include "GstMediaComponent.h"
 #include "ImageButton.h"
 #include "MediaComponent.h"
+#include "RegularFile.h"
 #include "SeekBar.h"
 
 #include <QCoreApplication>
@@ -589,24 +591,27 @@ void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &track, qlonglong pos
 
 void MprisPlayerAdaptor::OpenUri(const QString &uri)
 {
-    const QUrl url(uri);
+    // Longer than any local file's URI: not even parsed.
+    const QUrl url = uri.size() <= BoundedText::kMaxUriBytes ? QUrl(uri) : QUrl();
     const QString path = url.isLocalFile() ? url.toLocalFile() : (url.scheme().isEmpty() ? uri : QString());
     if (path.isEmpty()) {
         m_service->refuseCall(kNotSupported, QStringLiteral("only local files can be opened"));
         return;
     }
-    if (path.contains(QChar(0)) || !QDir::isAbsolutePath(path)) {
-        m_service->refuseCall(kInvalidArgs, QStringLiteral("not a usable file name: %1").arg(uri));
+    // Replies quote at most what a window shows.
+    if (path.contains(QChar(0)) || !QDir::isAbsolutePath(path) || BoundedText::isOverlongPath(path)) {
+        m_service->refuseCall(kInvalidArgs,
+                              QStringLiteral("not a usable file name: %1").arg(BoundedText::forDisplay(uri)));
         return;
     }
-    const QFileInfo file(path);
-    if (!file.exists()) {
+    const QString shown = BoundedText::forDisplay(path);
+    if (!QFileInfo::exists(path)) {
         m_service->refuseCall(QStringLiteral("org.freedesktop.DBus.Error.FileNotFound"),
-                              QStringLiteral("no such file: %1").arg(path));
+                              QStringLiteral("no such file: %1").arg(shown));
         return;
     }
-    if (!file.isFile()) {
-        m_service->refuseCall(kInvalidArgs, QStringLiteral("not a regular file: %1").arg(path));
+    if (!RegularFile::exists(path)) {
+        m_service->refuseCall(kInvalidArgs, QStringLiteral("not a regular file: %1").arg(shown));
         return;
     }
     FrmPlayer *player = m_service->player();

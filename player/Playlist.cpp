@@ -27,7 +27,7 @@ namespace {
 
 constexpr qint64 kChunkBytes = 64 * 1024;
 // A path written as a URI takes up to three bytes for each of its own.
-constexpr qsizetype kMaxLineBytes = 3 * BoundedText::kMaxPathBytes + 16;
+constexpr qsizetype kMaxLineBytes = BoundedText::kMaxUriBytes;
 constexpr QByteArrayView kFileScheme = "file://";
 
 QString decodeLine(QByteArrayView bytes)

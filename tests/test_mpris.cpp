@@ -4,6 +4,7 @@
 #include "PlayerFixture.h"
 
 #include "AppInfo.h"
+#include "BoundedText.h"
 #include "GstMediaComponent.h"
 #include "Mini.h"
 #include "Mp3Fixture.h"
@@ -161,6 +162,7 @@ private slots:
             QVERIFY(Mp3Fixture::make(path, 0.8, QStringLiteral("Title ") + QLatin1String(name)));
             m_tracks.append(path);
         }
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), m_media.filePath(QStringLiteral("zero.mp3"))));
         m_playlist = m_media.filePath(QStringLiteral("three.m3u"));
         QFile list(m_playlist);
         QVERIFY(list.open(QIODevice::WriteOnly));
@@ -508,6 +510,14 @@ private slots:
             << QStringLiteral("org.freedesktop.DBus.Error.FileNotFound");
         QTest::newRow("folder") << kPlayer << QStringLiteral("OpenUri")
                                 << QVariantList{QUrl::fromLocalFile(m_media.path()).toString()} << invalid;
+        QTest::newRow("link to a device")
+            << kPlayer << QStringLiteral("OpenUri")
+            << QVariantList{QUrl::fromLocalFile(m_media.filePath("zero.mp3")).toString()} << invalid;
+        QTest::newRow("path longer than a path can be")
+            << kPlayer << QStringLiteral("OpenUri") << QVariantList{"file:///" + QString(4096, 'p')}
+            << invalid;
+        QTest::newRow("URI of 8 MB") << kPlayer << QStringLiteral("OpenUri")
+                                     << QVariantList{"file:///" + QString(8 << 20, 'p')} << invalid;
         QTest::newRow("AddTrack") << kTrackList << QStringLiteral("AddTrack")
                                   << QVariantList{song, QVariant::fromValue(QDBusObjectPath(kNoTrack)), false}
                                   << notSupported;
@@ -530,6 +540,7 @@ private slots:
         } else {
             QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
             QCOMPARE(reply.errorName(), error);
+            QVERIFY(reply.errorMessage().size() < 2 * BoundedText::kMaxDisplayChars);
             QCOMPARE(tracks().size(), 0);
         }
         QVERIFY(m_player->prompts.shown().isEmpty());

@@ -4,6 +4,7 @@
 // its own, on a silent audio sink.
 #include "AppInfo.h"
 #include "AppInstance.h"
+#include "BoundedText.h"
 #include "Mp3Fixture.h"
 
 #include <QDBusConnection>
@@ -150,6 +151,8 @@ private slots:
         row("web address", "Open", {QStringList{"file:///m/a.mp3", "http://example.org/b.mp3"}, none},
             invalid);
         row("NUL in a path", "Open", {QStringList{"file:///m/a%00b.mp3"}, none}, invalid);
+        row("path longer than a path can be", "Open",
+            {QStringList{"file:///m/a.mp3", "file:///" + QString(4096, 'p')}, none}, invalid);
         row("an action", "ActivateAction", {"quit", QVariantList(), none},
             QStringLiteral("org.freedesktop.DBus.Error.NotSupported"));
         row("activate", "Activate", {none}, {}, {}, 1);
@@ -173,6 +176,7 @@ private slots:
                                             QStringLiteral("org.freedesktop.Application"), method, arguments);
             QCOMPARE(reply.type(), error.isEmpty() ? QDBusMessage::ReplyMessage : QDBusMessage::ErrorMessage);
             QCOMPARE(reply.errorName(), error);
+            QVERIFY(reply.errorMessage().size() < 2 * BoundedText::kMaxDisplayChars);
             QCOMPARE(opened.size(), files.isEmpty() ? 0 : 1);
             QCOMPARE(opened.value(0).value(0).toStringList(), files);
             QCOMPARE(activated.size(), activations);
