@@ -1,5 +1,6 @@
 #include "FrmPlayer.h"
 
+#include "Accessibility.h"
 #include "AppInfo.h"
 #include "AppInstance.h"
 #include "Connectivity.h"
@@ -17,6 +18,7 @@
 
 int main(int argc, char *argv[])
 {
+    Accessibility::joinBusAlways();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TamselMP3Player"));
     QGuiApplication::setDesktopFileName(AppInfo::applicationId());

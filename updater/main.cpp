@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "Accessibility.h"
 #include "AppInfo.h"
 #include "Connectivity.h"
 #include "Prompts.h"
@@ -11,6 +12,7 @@
 
 int main(int argc, char *argv[])
 {
+    Accessibility::joinBusAlways();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KivuUpdate"));
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
