@@ -9,22 +9,21 @@
 #include <QMenu>
 #include <QtTest>
 
+#include <numeric>
+
 namespace {
 
-QStringList namesOf(const QList<int> &order)
+// Both lists and the count hold /m/<i>.mp3 for each i of order, in that order.
+void checkEntries(const PlayerFixture &player, const QList<int> &order)
 {
-    QStringList list;
-    for (int i : order)
-        list.append(QStringLiteral("%1.mp3").arg(i));
-    return list;
-}
-
-QStringList urlsOf(const QList<int> &order)
-{
-    QStringList list;
-    for (int i : order)
-        list.append(QStringLiteral("/m/%1.mp3").arg(i));
-    return list;
+    QStringList names, urls;
+    for (int i : order) {
+        names.append(QStringLiteral("%1.mp3").arg(i));
+        urls.append(QStringLiteral("/m/%1.mp3").arg(i));
+    }
+    QCOMPARE(player.names(), names);
+    QCOMPARE(player.urls(), urls);
+    QCOMPARE(player.count(), QString::number(order.size()));
 }
 
 } // namespace
@@ -71,271 +70,192 @@ private:
     }
 
 private slots:
-    void delete_emptyList_warnsNothingToDelete()
+    void edit_refused_warnsAndChangesNothing_data()
     {
-        auto player = playerWith(0);
-        QVERIFY(player);
-        player->label("lblTotlenum")->setText(QStringLiteral("stale"));
-        player->click("imgDelete");
-        // Not the "select one" box: there is nothing to select.
-        checkOnlyBox(*player, QStringLiteral("删除错误:"), QStringLiteral("无可删除曲目！"));
-        QCOMPARE(player->count(), QStringLiteral("0"));
-        QVERIFY(player->media.calls.isEmpty());
-    }
-
-    void delete_noSelection_asksForOne_listsUnchanged()
-    {
-        auto player = playerWith(3);
-        QVERIFY(player);
-        player->click("imgDelete");
-        checkOnlyBox(*player, QStringLiteral("删除错误:"), QStringLiteral("请选中要删除的曲目！"));
-        QCOMPARE(player->names(), namesOf({0, 1, 2}));
-        QCOMPARE(player->urls(), urlsOf({0, 1, 2}));
-        QCOMPARE(player->count(), QStringLiteral("3"));
-    }
-
-    void delete_cancelled_removesNothing_andKeepsAnswer()
-    {
-        auto player = playerWith(3);
-        QVERIFY(player);
-        player->listName()->setCurrentRow(1);
-        player->prompts.answerNext(Prompts::AnswerCancel);
-        player->click("imgDelete");
-        checkOnlyBox(*player, QStringLiteral("提示:"), QStringLiteral("确定将此曲目从当前列表中删除？"),
-                     Prompts::OkCancel);
-        QCOMPARE(player->window->state().msgAnswer, qint16(Prompts::AnswerCancel));
-        QCOMPARE(player->names(), namesOf({0, 1, 2}));
-        QCOMPARE(player->urls(), urlsOf({0, 1, 2}));
-        QCOMPARE(player->listName()->currentRow(), 1);
-        QVERIFY(player->media.calls.isEmpty());
-    }
-
-    void delete_onlyEntry_emptiesBothLists_thenStops()
-    {
-        auto player = playerWith(1);
-        QVERIFY(player);
-        play(*player, 0);
-        player->prompts.answerNext(Prompts::AnswerOk);
-        player->click("imgDelete");
-        QCOMPARE(player->window->state().msgAnswer, qint16(Prompts::AnswerOk));
-        QCOMPARE(player->listName()->count(), 0);
-        QCOMPARE(player->listUrl()->count(), 0);
-        QCOMPARE(player->count(), QStringLiteral("0"));
-        // Its own stop, then Stop's.
-        QCOMPARE(player->media.calls, QStringList({"stop", "stop"}));
-        QCOMPARE(player->label("lblCurrent")->text(), QStringLiteral("已停止"));
-        QVERIFY(player->window->state().stoppedByUser);
-        QCOMPARE(player->window->playingEntry(), -1);
-    }
-
-    void delete_playingEntryInMiddle_startsEntryThatTookItsPlace()
-    {
-        auto player = playerWith(5);
-        QVERIFY(player);
-        play(*player, 2);
-        player->prompts.answerNext(Prompts::AnswerOk);
-        player->click("imgDelete");
-        QCOMPARE(player->names(), namesOf({0, 1, 3, 4}));
-        QCOMPARE(player->urls(), urlsOf({0, 1, 3, 4}));
-        QCOMPARE(player->count(), QStringLiteral("4"));
-        QCOMPARE(player->media.calls, QStringList{QStringLiteral("setUrl:/m/3.mp3")});
-        QCOMPARE(player->listName()->currentRow(), 2);
-        QCOMPARE(player->window->playingEntry(), 2);
-        QVERIFY(!player->window->state().stoppedByUser);
-    }
-
-    void delete_playingLastEntry_stopsAndSelectsNewLast()
-    {
-        auto player = playerWith(3);
-        QVERIFY(player);
-        play(*player, 2);
-        player->prompts.answerNext(Prompts::AnswerOk);
-        player->click("imgDelete");
-        QCOMPARE(player->urls(), urlsOf({0, 1}));
-        QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
-        QCOMPARE(player->label("lblCurrent")->text(), QStringLiteral("已停止"));
-        QVERIFY(player->window->state().stoppedByUser);
-        QCOMPARE(player->listName()->currentRow(), 1);
-        QCOMPARE(player->window->playingEntry(), -1);
-        QCOMPARE(player->count(), QStringLiteral("2"));
-    }
-
-    void delete_otherEntries_leavePlaybackAlone_andFollowPlayingEntry()
-    {
-        auto player = playerWith(5);
-        QVERIFY(player);
-        play(*player, 3);
-
-        // Before the playing entry: it moves up one place.
-        player->listName()->setCurrentRow(1);
-        player->prompts.answerNext(Prompts::AnswerOk);
-        player->click("imgDelete");
-        QCOMPARE(player->urls(), urlsOf({0, 2, 3, 4}));
-        QCOMPARE(player->listName()->currentRow(), 1);
-        QCOMPARE(player->window->playingEntry(), 2);
-
-        // After it, and the last: the selection lands on the new last entry.
-        player->listName()->setCurrentRow(3);
-        player->prompts.answerNext(Prompts::AnswerOk);
-        player->click("imgDelete");
-        QCOMPARE(player->urls(), urlsOf({0, 2, 3}));
-        QCOMPARE(player->listName()->currentRow(), 2);
-        QCOMPARE(player->window->playingEntry(), 2);
-        QCOMPARE(playingUrl(*player), QStringLiteral("/m/3.mp3"));
-
-        QVERIFY(player->media.calls.isEmpty());
-        QCOMPARE(player->count(), QStringLiteral("3"));
-    }
-
-    void delete_afterStop_lastPlayedEntry_startsNothing()
-    {
-        auto player = playerWith(3);
-        QVERIFY(player);
-        play(*player, 1);
-        player->click("imgStop");
-        player->media.calls.clear();
-        player->listName()->setCurrentRow(1);
-        player->prompts.answerNext(Prompts::AnswerOk);
-        player->click("imgDelete");
-        QCOMPARE(player->urls(), urlsOf({0, 2}));
-        QVERIFY(player->media.calls.isEmpty());
-        QCOMPARE(player->window->playingEntry(), -1);
-    }
-
-    void deleteKey_onList_runsDelete()
-    {
-        auto player = playerWith(2);
-        QVERIFY(player);
-        player->listName()->setCurrentRow(0);
-        player->prompts.answerNext(Prompts::AnswerOk);
-        QTest::keyClick(player->listName(), Qt::Key_Delete);
-        QCOMPARE(player->prompts.shown().size(), 1);
-        QCOMPARE(player->urls(), urlsOf({1}));
-        QCOMPARE(player->names(), namesOf({1}));
-        QCOMPARE(player->listName()->currentRow(), 0);
-    }
-
-    void clear_emptiesBothLists_andStops()
-    {
-        auto player = playerWith(4);
-        QVERIFY(player);
-        play(*player, 1);
-        player->click("imgClear");
-        QCOMPARE(player->listName()->count(), 0);
-        QCOMPARE(player->listUrl()->count(), 0);
-        QCOMPARE(player->count(), QStringLiteral("0"));
-        QCOMPARE(player->window->playingEntry(), -1);
-        QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
-        QCOMPARE(player->label("lblCurrent")->text(), QStringLiteral("已停止"));
-        QVERIFY(player->prompts.shown().isEmpty());
-    }
-
-    void clear_emptyList_stillStopsAndShowsZero()
-    {
-        auto player = playerWith(0);
-        QVERIFY(player);
-        player->label("lblTotlenum")->setText(QStringLiteral("stale"));
-        player->click("imgClear");
-        QCOMPARE(player->count(), QStringLiteral("0"));
-        QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
-        QVERIFY(player->window->state().stoppedByUser);
-        QVERIFY(player->prompts.shown().isEmpty());
-    }
-
-    void moveDown_fromIndex2OfFive_swapsBothListsAndSelects3()
-    {
-        auto player = playerWith(5);
-        QVERIFY(player);
-        player->listName()->setCurrentRow(2);
-        player->click("imglistNext");
-        QCOMPARE(player->names(), namesOf({0, 1, 3, 2, 4}));
-        QCOMPARE(player->urls(), urlsOf({0, 1, 3, 2, 4}));
-        QCOMPARE(player->listName()->currentRow(), 3);
-        QVERIFY(player->prompts.shown().isEmpty());
-        QVERIFY(player->media.calls.isEmpty());
-        QCOMPARE(player->count(), QStringLiteral("5"));
-    }
-
-    void moveUp_fromIndex2OfFive_swapsBothListsAndSelects1()
-    {
-        auto player = playerWith(5);
-        QVERIFY(player);
-        player->listName()->setCurrentRow(2);
-        player->click("imglistPre");
-        QCOMPARE(player->names(), namesOf({0, 2, 1, 3, 4}));
-        QCOMPARE(player->urls(), urlsOf({0, 2, 1, 3, 4}));
-        QCOMPARE(player->listName()->currentRow(), 1);
-        QVERIFY(player->prompts.shown().isEmpty());
-    }
-
-    void move_atEnds_warnsAndLeavesListsUnchanged_data()
-    {
+        QTest::addColumn<int>("entries");
         QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("row");       // selected before, -1 for none
+        QTest::addColumn<QString>("title"); // empty: no box at all
         QTest::addColumn<QString>("text");
-        QTest::newRow("down from last") << "imglistNext" << 2 << "移动错误:"
-                                        << "已是尾纪录！";
-        QTest::newRow("up from first") << "imglistPre" << 0 << "移动错误:"
-                                       << "已是首纪录！";
+        const auto add = [](const char *name, int entries, const char *button, int row,
+                            const char *title = "", const char *text = "") {
+            QTest::newRow(name) << entries << QString::fromUtf8(button) << row << QString::fromUtf8(title)
+                                << QString::fromUtf8(text);
+        };
+        // Not the "select one" box: there is nothing to select.
+        add("delete, empty list", 0, "imgDelete", -1, "删除错误:", "无可删除曲目！");
+        add("delete, no selection", 3, "imgDelete", -1, "删除错误:", "请选中要删除的曲目！");
+        add("down from last", 3, "imglistNext", 2, "移动错误:", "已是尾纪录！");
+        add("up from first", 3, "imglistPre", 0, "移动错误:", "已是首纪录！");
+        add("down, empty list", 0, "imglistNext", -1, "操作错误:", "播放列表空，无可移动曲目！");
+        add("up, empty list", 0, "imglistPre", -1, "操作错误:", "播放列表空，无可移动曲目！");
+        add("down, no selection", 3, "imglistNext", -1);
+        add("up, no selection", 3, "imglistPre", -1);
     }
 
-    void move_atEnds_warnsAndLeavesListsUnchanged()
+    void edit_refused_warnsAndChangesNothing()
     {
+        QFETCH(int, entries);
         QFETCH(QString, button);
         QFETCH(int, row);
         QFETCH(QString, title);
         QFETCH(QString, text);
-        auto player = playerWith(3);
+        auto player = playerWith(entries);
         QVERIFY(player);
-        player->listName()->setCurrentRow(row);
-        player->click(button.toLatin1().constData());
-        checkOnlyBox(*player, title, text);
-        QCOMPARE(player->names(), namesOf({0, 1, 2}));
-        QCOMPARE(player->urls(), urlsOf({0, 1, 2}));
+        if (row >= 0)
+            player->listName()->setCurrentRow(row);
+        // Delete recounts even when it refuses.
+        if (button == QLatin1String("imgDelete"))
+            player->label("lblTotlenum")->setText(QStringLiteral("stale"));
+        player->click(qPrintable(button));
+        if (title.isEmpty())
+            QVERIFY(player->prompts.shown().isEmpty());
+        else
+            checkOnlyBox(*player, title, text);
+        QList<int> all(entries);
+        std::iota(all.begin(), all.end(), 0);
+        checkEntries(*player, all);
         QCOMPARE(player->listName()->currentRow(), row);
+        QVERIFY(player->media.calls.isEmpty());
     }
 
-    void move_emptyList_warnsNothingToMove_eitherWay()
+    void delete_asksFirst_andKeepsListsAndPlaybackInStep_data()
     {
-        for (const char *button : {"imglistNext", "imglistPre"}) {
-            auto player = playerWith(0);
-            QVERIFY(player);
-            player->click(button);
-            checkOnlyBox(*player, QStringLiteral("操作错误:"), QStringLiteral("播放列表空，无可移动曲目！"));
-            QCOMPARE(player->listName()->count(), 0);
-        }
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<int>("playing"); // -1: nothing started
+        QTest::addColumn<bool>("stopFirst");
+        QTest::addColumn<bool>("byKey"); // the Delete key on the list instead of the button
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QList<int>>("left");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<int>("rowAfter");
+        QTest::addColumn<int>("playingAfter");
+        const int ok = Prompts::AnswerOk;
+        const QStringList none;
+        QTest::newRow("cancelled") << 3 << -1 << false << false << 1 << int(Prompts::AnswerCancel)
+                                   << QList<int>{0, 1, 2} << none << 1 << -1;
+        // Its own stop, then Stop's.
+        QTest::newRow("only entry, playing")
+            << 1 << 0 << false << false << 0 << ok << QList<int>{} << QStringList{"stop", "stop"} << -1 << -1;
+        QTest::newRow("playing, in the middle: the next one takes over")
+            << 5 << 2 << false << false << 2 << ok << QList<int>{0, 1, 3, 4} << QStringList{"setUrl:/m/3.mp3"}
+            << 2 << 2;
+        QTest::newRow("playing, the last: stops")
+            << 3 << 2 << false << false << 2 << ok << QList<int>{0, 1} << QStringList{"stop"} << 1 << -1;
+        QTest::newRow("before the playing one")
+            << 5 << 3 << false << false << 1 << ok << QList<int>{0, 2, 3, 4} << none << 1 << 2;
+        QTest::newRow("after the playing one, the last")
+            << 4 << 2 << false << false << 3 << ok << QList<int>{0, 1, 2} << none << 2 << 2;
+        QTest::newRow("last played, after Stop")
+            << 3 << 1 << true << false << 1 << ok << QList<int>{0, 2} << none << 1 << -1;
+        QTest::newRow("Delete key") << 2 << -1 << false << true << 0 << ok << QList<int>{1} << none << 0
+                                    << -1;
     }
 
-    void move_noSelection_doesNothingSilently()
+    void delete_asksFirst_andKeepsListsAndPlaybackInStep()
     {
-        auto player = playerWith(3);
+        QFETCH(int, entries);
+        QFETCH(int, playing);
+        QFETCH(bool, stopFirst);
+        QFETCH(bool, byKey);
+        QFETCH(int, row);
+        QFETCH(int, answer);
+        QFETCH(QList<int>, left);
+        QFETCH(QStringList, calls);
+        QFETCH(int, rowAfter);
+        QFETCH(int, playingAfter);
+        auto player = playerWith(entries);
         QVERIFY(player);
-        player->click("imglistNext");
-        player->click("imglistPre");
-        QVERIFY(player->prompts.shown().isEmpty());
-        QCOMPARE(player->names(), namesOf({0, 1, 2}));
-        QCOMPARE(player->urls(), urlsOf({0, 1, 2}));
-        QCOMPARE(player->listName()->currentRow(), -1);
+        if (playing >= 0)
+            play(*player, playing);
+        if (stopFirst) {
+            player->click("imgStop");
+            player->media.calls.clear();
+        }
+        player->listName()->setCurrentRow(row);
+        player->prompts.answerNext(answer);
+        if (byKey)
+            QTest::keyClick(player->listName(), Qt::Key_Delete);
+        else
+            player->click("imgDelete");
+        checkOnlyBox(*player, QStringLiteral("提示:"), QStringLiteral("确定将此曲目从当前列表中删除？"),
+                     Prompts::OkCancel);
+        QCOMPARE(player->window->state().msgAnswer, qint16(answer));
+        checkEntries(*player, left);
+        QCOMPARE(player->media.calls, calls);
+        QCOMPARE(player->listName()->currentRow(), rowAfter);
+        QCOMPARE(player->window->playingEntry(), playingAfter);
+        if (playingAfter >= 0)
+            QCOMPARE(playingUrl(*player), QStringLiteral("/m/%1.mp3").arg(left.at(playingAfter)));
+        const bool stopped = playing >= 0 && playingAfter < 0;
+        QCOMPARE(player->window->state().stoppedByUser, stopped);
+        if (stopped)
+            QCOMPARE(player->label("lblCurrent")->text(), QStringLiteral("已停止"));
     }
 
-    void move_keepsPlayingEntryOnSameEntry_withoutTouchingPlayback()
+    void clear_emptiesBothLists_andStops_data()
     {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<int>("playing");
+        QTest::newRow("playing list") << 4 << 1;
+        QTest::newRow("empty list") << 0 << -1;
+    }
+
+    void clear_emptiesBothLists_andStops()
+    {
+        QFETCH(int, entries);
+        QFETCH(int, playing);
+        auto player = playerWith(entries);
+        QVERIFY(player);
+        if (playing >= 0)
+            play(*player, playing);
+        player->label("lblTotlenum")->setText(QStringLiteral("stale"));
+        player->click("imgClear");
+        checkEntries(*player, {});
+        QCOMPARE(player->window->playingEntry(), -1);
+        QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
+        QCOMPARE(player->label("lblCurrent")->text(), QStringLiteral("已停止"));
+        QVERIFY(player->window->state().stoppedByUser);
+        QVERIFY(player->prompts.shown().isEmpty());
+    }
+
+    void move_swapsBothLists_andPlaybackFollowsItsEntry_data()
+    {
+        QTest::addColumn<int>("playing"); // -1: nothing started
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QList<int>>("order");
+        QTest::addColumn<int>("playingAfter");
+        QTest::newRow("down") << -1 << 2 << "imglistNext" << QList<int>{0, 1, 3, 2, 4} << -1;
+        QTest::newRow("up") << -1 << 2 << "imglistPre" << QList<int>{0, 2, 1, 3, 4} << -1;
+        QTest::newRow("playing entry down") << 2 << 2 << "imglistNext" << QList<int>{0, 1, 3, 2, 4} << 3;
+        QTest::newRow("upper neighbour down past it")
+            << 2 << 1 << "imglistNext" << QList<int>{0, 2, 1, 3, 4} << 1;
+        QTest::newRow("lower neighbour up past it")
+            << 2 << 3 << "imglistPre" << QList<int>{0, 1, 3, 2, 4} << 3;
+    }
+
+    void move_swapsBothLists_andPlaybackFollowsItsEntry()
+    {
+        QFETCH(int, playing);
+        QFETCH(int, row);
+        QFETCH(QString, button);
+        QFETCH(QList<int>, order);
+        QFETCH(int, playingAfter);
         auto player = playerWith(5);
         QVERIFY(player);
-        play(*player, 2);
-        // The playing entry itself moves down.
-        player->click("imglistNext");
-        QCOMPARE(player->window->playingEntry(), 3);
-        // Its upper neighbour moves down past it.
-        player->listName()->setCurrentRow(2);
-        player->click("imglistNext");
-        QCOMPARE(player->window->playingEntry(), 2);
-        // Its lower neighbour moves up past it.
-        player->listName()->setCurrentRow(3);
-        player->click("imglistPre");
-        QCOMPARE(player->window->playingEntry(), 3);
-        QCOMPARE(playingUrl(*player), QStringLiteral("/m/2.mp3"));
+        if (playing >= 0)
+            play(*player, playing);
+        player->listName()->setCurrentRow(row);
+        player->click(qPrintable(button));
+        checkEntries(*player, order);
+        QCOMPARE(player->listName()->currentRow(),
+                 button == QLatin1String("imglistNext") ? row + 1 : row - 1);
+        QCOMPARE(player->window->playingEntry(), playingAfter);
+        if (playing >= 0)
+            QCOMPARE(playingUrl(*player), QStringLiteral("/m/%1.mp3").arg(playing));
+        QVERIFY(player->prompts.shown().isEmpty());
         QVERIFY(player->media.calls.isEmpty());
     }
 
@@ -349,21 +269,20 @@ private slots:
 
         player->listName()->setCurrentRow(0);
         item("下一曲")->trigger();
-        QCOMPARE(player->urls(), urlsOf({1, 0, 2}));
+        checkEntries(*player, {1, 0, 2});
         QCOMPARE(player->listName()->currentRow(), 1);
 
         item("上一曲")->trigger();
-        QCOMPARE(player->urls(), urlsOf({0, 1, 2}));
+        checkEntries(*player, {0, 1, 2});
         QCOMPARE(player->listName()->currentRow(), 0);
 
         player->prompts.answerNext(Prompts::AnswerOk);
         item("删除歌曲")->trigger();
         QCOMPARE(player->prompts.shown().size(), 1);
-        QCOMPARE(player->urls(), urlsOf({1, 2}));
+        checkEntries(*player, {1, 2});
 
         item("清空列表")->trigger();
-        QCOMPARE(player->listName()->count(), 0);
-        QCOMPARE(player->count(), QStringLiteral("0"));
+        checkEntries(*player, {});
         QCOMPARE(player->media.calls, QStringList{QStringLiteral("stop")});
     }
 };
