@@ -25,107 +25,91 @@ class AddFilesTest : public QObject
 {
     Q_OBJECT
 
-private:
-
 private slots:
-    void oneFile_addsNameAndFullPath_withDialogDesignValues()
+    void add_appendsChosenEntries_data()
     {
+        // One list of paths per dialog shown, empty for Cancel; "@" stands for the
+        // fixture's folder, where the playlist file named in "list" waits.
+        QTest::addColumn<QList<QStringList>>("choices");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("select"); // row selected after the first choice, -1 for none
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QByteArray>("listBytes");
+        const auto add = [](const char *name, const QList<QStringList> &choices, const QStringList &names,
+                            const QStringList &urls, const char *button = "imgAdd", int select = -1,
+                            const char *list = "", const QByteArray &listBytes = {}) {
+            QTest::newRow(name) << choices << names << urls << QString::fromLatin1(button) << select
+                                << QString::fromLatin1(list) << listBytes;
+        };
+        add("one file", {{"/music/a b.mp3"}}, {"a b.mp3"}, {"/music/a b.mp3"});
+        add("several, in dialog order, selection stays",
+            {{"/m/first.mp3"}, {"/m/3.mp3", "/m/1.mp3", "/m/2.wav"}},
+            {"first.mp3", "3.mp3", "1.mp3", "2.wav"}, {"/m/first.mp3", "/m/3.mp3", "/m/1.mp3", "/m/2.wav"},
+            "imgAdd", 0);
+        add("at the root, duplicates", {{"/x.mp3", "/x.mp3"}, {"/x.mp3"}}, {"x.mp3", "x.mp3", "x.mp3"},
+            {"/x.mp3", "/x.mp3", "/x.mp3"});
+        add("cancel", {{"/m/a.mp3"}, {}}, {"a.mp3"}, {"/m/a.mp3"});
+        add("upper-case M3U is one ordinary entry", {{"@/LIST.M3U"}}, {"LIST.M3U"}, {"@/LIST.M3U"}, "imgAdd",
+            -1, "LIST.M3U", "/m/a.mp3\r\n/m/b.mp3\r\n");
+        add("playlist's entries, through Open too", {{"/m/old.mp3"}, {"@/mine.m3u"}},
+            {"old.mp3", "a.mp3", "b c.mp3", "song.mp3"},
+            {"/m/old.mp3", "/m/a.mp3", "/m/sub/b c.mp3", "D:\\mp3\\song.mp3"}, "imgOpen", -1, "mine.m3u",
+            "/m/a.mp3\r\n/m/sub/b c.mp3\r\nD:\\mp3\\song.mp3\r\n");
+        add("unreadable playlist", {{"@/gone.m3u"}}, {}, {});
+
+        // Long names are cut for the window; a path no file system takes is skipped (name empty).
+        const auto withNext = [&add](const char *row, const QString &path, const QString &name) {
+            if (name.isEmpty())
+                add(row, {{path, "/m/next.mp3"}}, {"next.mp3"}, {"/m/next.mp3"});
+            else
+                add(row, {{path, "/m/next.mp3"}}, {name, "next.mp3"}, {path, "/m/next.mp3"});
+        };
+        withNext("short", "/m/a.mp3", "a.mp3");
+        withNext("name of 1024", "/m/" + QString(1024, 'n'), QString(1024, 'n'));
+        withNext("name of 3000", "/m/" + QString(3000, 'n'), QString(1024, 'n'));
+        withNext("cut between surrogates", "/m/" + QString(1023, 'n') + QStringLiteral("\U0001F3B5x"),
+                 QString(1023, 'n'));
+        withNext("path of 4096 bytes", "/m/" + QString(4093, 'p'), QString(1024, 'p'));
+        withNext("path of 4097 bytes", "/m/" + QString(4094, 'p'), QString());
+        withNext("Chinese path over 4096 bytes", "/m/" + QString(1400, QChar(0x6B4C)), QString());
+        withNext("path of 5 MB", "/m/" + QString(5 * 1024 * 1024, 'p'), QString());
+    }
+
+    void add_appendsChosenEntries()
+    {
+        QFETCH(QList<QStringList>, choices);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, urls);
+        QFETCH(QString, button);
+        QFETCH(int, select);
+        QFETCH(QString, list);
+        QFETCH(QByteArray, listBytes);
         PlayerFixture player;
         QVERIFY(player.load());
-        player.prompts.chooseFilesNext({QStringLiteral("/music/a b.mp3")});
-        player.click("imgAdd");
-        QCOMPARE(player.names(), QStringList{QStringLiteral("a b.mp3")});
-        QCOMPARE(player.urls(), QStringList{QStringLiteral("/music/a b.mp3")});
-        QCOMPARE(player.count(), QStringLiteral("1"));
+        const auto here = [&player](QStringList paths) {
+            return paths.replaceInStrings(QStringLiteral("@"), player.dir.path());
+        };
+        if (!list.isEmpty())
+            writeAll(player.dir.filePath(list), listBytes);
+        for (int i = 0; i < choices.size(); ++i) {
+            player.prompts.chooseFilesNext(here(choices.at(i)));
+            player.click(qPrintable(button));
+            if (i == 0 && select >= 0)
+                player.listName()->setCurrentRow(select);
+        }
+        QCOMPARE(player.names(), names);
+        QCOMPARE(player.urls(), here(urls));
+        QCOMPARE(player.count(), QString::number(names.size()));
+        QCOMPARE(player.prompts.choosersShown(), int(choices.size()));
         QCOMPARE(player.prompts.lastTitle, QStringLiteral("打开"));
         QCOMPARE(player.prompts.lastFilter, QStringLiteral("*.mp3文件 (*.mp3);;All file(*.*) (*)"));
         QVERIFY(QFileInfo(player.prompts.lastFolder).isDir());
-        // Adding never plays, never selects.
-        QCOMPARE(player.listName()->currentRow(), -1);
+        // Adding never plays, never selects, never complains.
+        QCOMPARE(player.listName()->currentRow(), select);
         QVERIFY(player.media.calls.isEmpty());
-    }
-
-    void severalFiles_keepDialogOrder_andSelectionStays()
-    {
-        PlayerFixture player;
-        QVERIFY(player.load());
-        player.prompts.chooseFilesNext({QStringLiteral("/m/first.mp3")});
-        player.click("imgAdd");
-        player.listName()->setCurrentRow(0);
-        player.prompts.chooseFilesNext(
-            {QStringLiteral("/m/3.mp3"), QStringLiteral("/m/1.mp3"), QStringLiteral("/m/2.wav")});
-        player.click("imgAdd");
-        QCOMPARE(player.names(), QStringList({"first.mp3", "3.mp3", "1.mp3", "2.wav"}));
-        QCOMPARE(player.urls(), QStringList({"/m/first.mp3", "/m/3.mp3", "/m/1.mp3", "/m/2.wav"}));
-        QCOMPARE(player.listName()->currentRow(), 0);
-        QCOMPARE(player.count(), QStringLiteral("4"));
-    }
-
-    void fileAtRootAndDuplicates_areIndependentEntries()
-    {
-        PlayerFixture player;
-        QVERIFY(player.load());
-        player.prompts.chooseFilesNext({QStringLiteral("/x.mp3"), QStringLiteral("/x.mp3")});
-        player.click("imgAdd");
-        player.prompts.chooseFilesNext({QStringLiteral("/x.mp3")});
-        player.click("imgAdd");
-        QCOMPARE(player.names(), QStringList({"x.mp3", "x.mp3", "x.mp3"}));
-        QCOMPARE(player.urls(), QStringList({"/x.mp3", "/x.mp3", "/x.mp3"}));
-        QCOMPARE(player.count(), QStringLiteral("3"));
-    }
-
-    void upperCaseM3u_isAddedAsOneOrdinaryEntry()
-    {
-        PlayerFixture player;
-        QVERIFY(player.load());
-        const QString list = player.dir.filePath(QStringLiteral("LIST.M3U"));
-        writeAll(list, "/m/a.mp3\r\n/m/b.mp3\r\n");
-        player.prompts.chooseFilesNext({list});
-        player.click("imgAdd");
-        QCOMPARE(player.names(), QStringList{QStringLiteral("LIST.M3U")});
-        QCOMPARE(player.urls(), QStringList{list});
-    }
-
-    void playlistChosenInDialog_appendsItsEntries_throughOpenButtonToo()
-    {
-        PlayerFixture player;
-        QVERIFY(player.load());
-        player.prompts.chooseFilesNext({QStringLiteral("/m/old.mp3")});
-        player.click("imgAdd");
-        const QString list = player.dir.filePath(QStringLiteral("mine.m3u"));
-        writeAll(list, "/m/a.mp3\r\n/m/sub/b c.mp3\r\nD:\\mp3\\song.mp3\r\n");
-        player.prompts.chooseFilesNext({list});
-        player.click("imgOpen");
-        QCOMPARE(player.names(), QStringList({"old.mp3", "a.mp3", "b c.mp3", "song.mp3"}));
-        QCOMPARE(player.urls(), QStringList({"/m/old.mp3", "/m/a.mp3", "/m/sub/b c.mp3", "D:\\mp3\\song.mp3"}));
-        QCOMPARE(player.count(), QStringLiteral("4"));
-        QVERIFY(player.media.calls.isEmpty());
-    }
-
-    void unreadablePlaylist_addsNothing_silently()
-    {
-        PlayerFixture player;
-        QVERIFY(player.load());
-        player.prompts.chooseFilesNext({player.dir.filePath(QStringLiteral("gone.m3u"))});
-        player.click("imgAdd");
-        QCOMPARE(player.listName()->count(), 0);
-        QCOMPARE(player.count(), QStringLiteral("0"));
         QVERIFY(player.prompts.shown().isEmpty());
-    }
-
-    void cancel_addsNothingAndShowsNothing()
-    {
-        PlayerFixture player;
-        QVERIFY(player.load());
-        player.prompts.chooseFilesNext({QStringLiteral("/m/a.mp3")});
-        player.click("imgAdd");
-        player.prompts.chooseFilesNext({});
-        player.click("imgAdd");
-        QCOMPARE(player.listName()->count(), 1);
-        QCOMPARE(player.listUrl()->count(), 1);
-        QCOMPARE(player.count(), QStringLiteral("1"));
-        QVERIFY(player.prompts.shown().isEmpty());
-        QCOMPARE(player.prompts.choosersShown(), 2);
     }
 
     void addDialog_opensInProgramMusic_elseUserMusic_elseHome_data()
@@ -166,54 +150,16 @@ private slots:
         QCOMPARE(QDir::cleanPath(player.prompts.lastFolder), top.filePath(expected));
     }
 
-    void longNames_areCutForTheWindow_andImpossiblePathsSkipped_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("name"); // empty: the path is not added
-        const QString emoji = QStringLiteral("\U0001F3B5");
-        QTest::newRow("short") << "/m/a.mp3"
-                               << "a.mp3";
-        QTest::newRow("name of 1024") << "/m/" + QString(1024, 'n') << QString(1024, 'n');
-        QTest::newRow("name of 3000") << "/m/" + QString(3000, 'n') << QString(1024, 'n');
-        QTest::newRow("cut between surrogates")
-            << "/m/" + QString(1023, 'n') + emoji + "x" << QString(1023, 'n');
-        QTest::newRow("path of 4096 bytes") << "/m/" + QString(4093, 'p') << QString(1024, 'p');
-        QTest::newRow("path of 4097 bytes") << "/m/" + QString(4094, 'p') << QString();
-        QTest::newRow("Chinese path over 4096 bytes") << "/m/" + QString(1400, QChar(0x6B4C)) << QString();
-        QTest::newRow("path of 5 MB") << "/m/" + QString(5 * 1024 * 1024, 'p') << QString();
-    }
-
-    void longNames_areCutForTheWindow_andImpossiblePathsSkipped()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, name);
-        PlayerFixture player;
-        QVERIFY(player.load());
-        player.prompts.chooseFilesNext({path, QStringLiteral("/m/next.mp3")});
-        player.click("imgAdd");
-        const QStringList names = name.isEmpty() ? QStringList{"next.mp3"} : QStringList{name, "next.mp3"};
-        const QStringList urls =
-            name.isEmpty() ? QStringList{"/m/next.mp3"} : QStringList{path, "/m/next.mp3"};
-        QCOMPARE(player.names(), names);
-        QCOMPARE(player.urls(), urls);
-        QCOMPARE(player.count(), QString::number(names.size()));
-    }
-
     void limit_stopsAt32767_andCountShowsTrueCount()
     {
         PlayerFixture player;
         QVERIFY(player.load());
-        QStringList many;
-        for (int i = 0; i < 32760; ++i)
-            many.append(QStringLiteral("/m/%1.mp3").arg(i));
-        player.prompts.chooseFilesNext(many);
+        player.prompts.chooseFilesNext(PlayerFixture::paths(32760));
         player.click("imgAdd");
         QCOMPARE(player.count(), QStringLiteral("32760"));
 
-        QStringList more;
-        for (int i = 0; i < 10; ++i)
-            more.append(QStringLiteral("/n/%1.mp3").arg(i));
-        player.prompts.chooseFilesNext(more);
+        player.prompts.chooseFilesNext(
+            PlayerFixture::paths(10).replaceInStrings(QStringLiteral("/m/"), QStringLiteral("/n/")));
         player.click("imgOpen");
         QCOMPARE(player.listName()->count(), 32767);
         QCOMPARE(player.listUrl()->count(), 32767);
