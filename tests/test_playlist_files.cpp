@@ -32,6 +32,17 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
+// The paths the reader takes from bytes, as if read from a playlist in folder.
+QStringList readBytes(QByteArray bytes, const QString &folder)
+{
+    QBuffer buffer(&bytes);
+    QStringList paths;
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {QStringLiteral("<unreadable>")};
+    Playlist::read(&buffer, folder, &paths);
+    return paths;
+}
+
 } // namespace
 
 class PlaylistFilesTest : public QObject
@@ -57,6 +68,15 @@ private:
         settings.filter = QStringLiteral("播放列表(*.m3u)|*.m3u");
         return settings.qtFilter();
     }
+    void checkOnlyBox(PlayerFixture &player, const QString &title, const QString &text)
+    {
+        QCOMPARE(player.prompts.shown().size(), 1);
+        const ScriptedPrompts::Shown &box = player.prompts.shown().constFirst();
+        QCOMPARE(box.title, title);
+        QCOMPARE(box.text, text);
+        QCOMPARE(box.buttons, Prompts::Ok);
+        QCOMPARE(box.icon, Prompts::Warning);
+    }
     // Opens the file through the panel's open button.
     void open(PlayerFixture &player, const QString &file)
     {
@@ -70,32 +90,65 @@ private:
                                     "\xE6\xAD\x8C\xE6\x9B\xB2 1.mp3\r\nD:\\mp3\\song.mp3\r\n";
 
 private slots:
-    void save_threeEntries_writesPathsWithCrLfOnly_andChangesNothingElse()
+    void save_thenOpen_bringsBackTheSameEntries_data()
     {
-        auto player = playerWith(m_three);
-        QVERIFY(player);
-        player->listName()->setCurrentRow(1);
-        const QString target = player->dir.filePath(QStringLiteral("mine.m3u"));
-        player->prompts.chooseFileNext(target);
-        player->click("imgLstsave");
-        QCOMPARE(readAll(target), m_threeBytes);
-        QCOMPARE(player->prompts.lastFilter, playlistFilter());
-        QVERIFY(player->prompts.shown().isEmpty());
-        QCOMPARE(player->urls(), m_three);
-        QCOMPARE(player->listName()->currentRow(), 1);
-        QVERIFY(player->media.calls.isEmpty());
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QByteArray>("old"); // what the target held before, if anything
+        const QStringList threeNames = {"a.mp3", "歌曲 1.mp3", "song.mp3"};
+        QTest::newRow("CR LF after each path")
+            << m_three << m_threeBytes << threeNames << "round trip.m3u" << QByteArray();
+        // Replaced whole, and the name kept as typed.
+        QTest::newRow("over a longer file, no extension")
+            << m_three << m_threeBytes << threeNames << "no extension" << QByteArray(5000, 'x');
+        QTest::newRow("line breaks or hash in names")
+            << QStringList{"/m/nl\nname.mp3", "/m/cr\rname.mp3", "/m/#1 100%.mp3", "/m/歌\r\n曲.mp3",
+                           "/m/plain.mp3"}
+            << QByteArray("file:///m/nl%0Aname.mp3\r\nfile:///m/cr%0Dname.mp3\r\n/m/#1 100%.mp3\r\n"
+                          "file:///m/%E6%AD%8C%0D%0A%E6%9B%B2.mp3\r\n/m/plain.mp3\r\n")
+            << QStringList{"nl\nname.mp3", "cr\rname.mp3", "#1 100%.mp3", "歌\r\n曲.mp3", "plain.mp3"}
+            << "odd.m3u" << QByteArray();
     }
 
-    void save_overLongerFile_replacesItWhole_andKeepsNameAsTyped()
+    void save_thenOpen_bringsBackTheSameEntries()
     {
-        auto player = playerWith(m_three);
-        QVERIFY(player);
-        const QString target = player->dir.filePath(QStringLiteral("no extension"));
-        writeAll(target, QByteArray(5000, 'x'));
-        player->prompts.chooseFileNext(target);
-        player->click("imgLstsave");
-        QCOMPARE(readAll(target), m_threeBytes);
-        QVERIFY(!QFile::exists(target + QStringLiteral(".m3u")));
+        QFETCH(QStringList, paths);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, names);
+        QFETCH(QString, target);
+        QFETCH(QByteArray, old);
+        auto saver = playerWith(paths);
+        QVERIFY(saver);
+        saver->listName()->setCurrentRow(1);
+        const QString file = saver->dir.filePath(target);
+        if (!old.isEmpty())
+            writeAll(file, old);
+        saver->prompts.chooseFileNext(file);
+        saver->click("imgLstsave");
+        QCOMPARE(readAll(file), bytes);
+        QVERIFY(!QFile::exists(file + QStringLiteral(".m3u")));
+        QCOMPARE(saver->prompts.lastFilter, playlistFilter());
+        // Saving changes nothing else.
+        QVERIFY(saver->prompts.shown().isEmpty());
+        QCOMPARE(saver->urls(), paths);
+        QCOMPARE(saver->listName()->currentRow(), 1);
+        QVERIFY(saver->media.calls.isEmpty());
+
+        auto opener = playerWith({});
+        QVERIFY(opener);
+        open(*opener, file);
+        QCOMPARE(opener->urls(), paths);
+        QCOMPARE(opener->names(), names);
+        QCOMPARE(opener->count(), QString::number(paths.size()));
+        QCOMPARE(opener->prompts.lastFilter, playlistFilter());
+    }
+
+    void read_pathStartingWithHash_isNotTakenForAComment()
+    {
+        QCOMPARE(readBytes(Playlist::encode({QStringLiteral("#x.mp3")}), QStringLiteral("/elsewhere")),
+                 QStringList{QDir::current().absoluteFilePath(QStringLiteral("#x.mp3"))});
     }
 
     void save_failingHalfWay_leavesPreviousFileUntouched()
@@ -120,9 +173,8 @@ private slots:
         QCOMPARE(readAll(target), old);
         // No half-written temporary file left beside it either.
         QCOMPARE(QDir(player->dir.path()).entryList(QDir::Files), before);
-        QCOMPARE(player->prompts.shown().size(), 1);
-        QCOMPARE(player->prompts.shown().constFirst().text,
-                 QStringLiteral("无法保存播放列表“%1”：文件超过了允许的大小").arg(target));
+        checkOnlyBox(*player, QStringLiteral("保存错误:"),
+                     QStringLiteral("无法保存播放列表“%1”：文件超过了允许的大小").arg(target));
         QCOMPARE(player->listName()->count(), 500);
 
         // The same save without the limit goes through.
@@ -131,32 +183,13 @@ private slots:
         QCOMPARE(readAll(target), Playlist::encode(many));
     }
 
-    void writeFile_whereNoTemporaryFileCanBeMade_failsAndWritesNothing()
-    {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        // The target is a folder: nothing can replace it.
-        const QString target = dir.filePath(QStringLiteral("list.m3u"));
-        QVERIFY(QDir().mkdir(target));
-        QVERIFY(!Playlist::writeFile(target, m_three));
-        QVERIFY(QFileInfo(target).isDir());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-                 QStringList{QStringLiteral("list.m3u")});
-        // A folder that does not exist.
-        QVERIFY(!Playlist::writeFile(dir.filePath(QStringLiteral("gone/list.m3u")), m_three));
-    }
-
     void save_emptyList_warnsAndOpensNoChooser()
     {
         auto player = playerWith({});
         QVERIFY(player);
         player->click("imgLstsave");
-        QCOMPARE(player->prompts.shown().size(), 1);
-        const ScriptedPrompts::Shown &box = player->prompts.shown().constFirst();
-        QCOMPARE(box.title, QStringLiteral("操作错误:"));
-        QCOMPARE(box.text, QStringLiteral("当前播放列表为空，无可保存曲目！"));
-        QCOMPARE(box.buttons, Prompts::Ok);
-        QCOMPARE(box.icon, Prompts::Warning);
+        checkOnlyBox(*player, QStringLiteral("操作错误:"),
+                     QStringLiteral("当前播放列表为空，无可保存曲目！"));
         QCOMPARE(player->prompts.choosersShown(), 0);
     }
 
@@ -172,28 +205,9 @@ private slots:
         QVERIFY(player->prompts.shown().isEmpty());
     }
 
-    void saveThenOpen_intoEmptyList_restoresPathsAndNamesInOrder()
-    {
-        auto saver = playerWith(m_three);
-        QVERIFY(saver);
-        const QString file = saver->dir.filePath(QStringLiteral("round trip.m3u"));
-        saver->prompts.chooseFileNext(file);
-        saver->click("imgLstsave");
-
-        auto opener = playerWith({});
-        QVERIFY(opener);
-        open(*opener, file);
-        QCOMPARE(opener->urls(), m_three);
-        QCOMPARE(opener->names(), QStringList({"a.mp3", "歌曲 1.mp3", "song.mp3"}));
-        QCOMPARE(opener->count(), QStringLiteral("3"));
-        QCOMPARE(opener->prompts.lastFilter, playlistFilter());
-    }
-
     void open_intoListOfFive_appendsAfterThem_keepingDuplicates()
     {
-        QStringList five;
-        for (int i = 0; i < 5; ++i)
-            five.append(QStringLiteral("/m/%1.mp3").arg(i));
+        const QStringList five = PlayerFixture::paths(5);
         auto player = playerWith(five);
         QVERIFY(player);
         player->listName()->setCurrentRow(3);
@@ -344,39 +358,9 @@ private slots:
         QCOMPARE(player->urls(), QStringList{QStringLiteral("/m/a.mp3")});
 
         // A line cut off at the limit is not taken either.
-        QByteArray bytes = "/m/a.mp3\n" + QByteArray(Playlist::kMaxFileBytes - 9 - 4, '\n') + "/m/b.mp3";
-        QBuffer buffer(&bytes);
-        QVERIFY(buffer.open(QIODevice::ReadOnly));
-        QStringList paths;
-        Playlist::read(&buffer, QStringLiteral("/"), &paths);
-        QCOMPARE(paths, QStringList{QStringLiteral("/m/a.mp3")});
-    }
-
-    void saveThenOpen_namesWithLineBreaksOrHash_comeBackWhole()
-    {
-        const QStringList odd = {QStringLiteral("/m/nl\nname.mp3"), QStringLiteral("/m/cr\rname.mp3"),
-                                 QStringLiteral("/m/#1 100%.mp3"), QStringLiteral("/m/歌\r\n曲.mp3"),
-                                 QStringLiteral("/m/plain.mp3")};
-        auto saver = playerWith(odd);
-        QVERIFY(saver);
-        const QString file = saver->dir.filePath(QStringLiteral("odd.m3u"));
-        saver->prompts.chooseFileNext(file);
-        saver->click("imgLstsave");
-        QCOMPARE(readAll(file),
-                 QByteArray("file:///m/nl%0Aname.mp3\r\nfile:///m/cr%0Dname.mp3\r\n/m/#1 100%.mp3\r\n"
-                            "file:///m/%E6%AD%8C%0D%0A%E6%9B%B2.mp3\r\n/m/plain.mp3\r\n"));
-
-        auto opener = playerWith({});
-        QVERIFY(opener);
-        open(*opener, file);
-        QCOMPARE(opener->urls(), odd);
-        // A path that starts with '#' would read back as a comment.
-        QStringList paths;
-        QByteArray bytes = Playlist::encode({QStringLiteral("#x.mp3")});
-        QBuffer buffer(&bytes);
-        QVERIFY(buffer.open(QIODevice::ReadOnly));
-        Playlist::read(&buffer, QStringLiteral("/elsewhere"), &paths);
-        QCOMPARE(paths, QStringList{QDir::current().absoluteFilePath(QStringLiteral("#x.mp3"))});
+        QCOMPARE(readBytes("/m/a.mp3\n" + QByteArray(Playlist::kMaxFileBytes - 9 - 4, '\n') + "/m/b.mp3",
+                           QStringLiteral("/")),
+                 QStringList{QStringLiteral("/m/a.mp3")});
     }
 
     void save_thatFails_saysWhereAndWhy_andKeepsWhatWasThere_data()
@@ -451,18 +435,16 @@ private slots:
             QVERIFY(player->prompts.shown().isEmpty());
             QCOMPARE(readAll(file), Playlist::encode(many));
         } else {
-            QCOMPARE(player->prompts.shown().size(), 1);
-            const ScriptedPrompts::Shown &box = player->prompts.shown().constFirst();
-            QCOMPARE(box.title, QStringLiteral("保存错误:"));
-            QCOMPARE(box.text, QStringLiteral("无法保存播放列表“%1”：%2").arg(file, reason));
-            QCOMPARE(box.icon, Prompts::Warning);
-            QCOMPARE(box.buttons, Prompts::Ok);
+            checkOnlyBox(*player, QStringLiteral("保存错误:"),
+                         QStringLiteral("无法保存播放列表“%1”：%2").arg(file, reason));
             if (target.startsWith(QLatin1String("old")))
                 QCOMPARE(readAll(file), old);
             else if (target == QLatin1String("FIFO link"))
                 QVERIFY(QFileInfo(file).isSymLink() && !QFileInfo(file).isFile());
             else if (target == QLatin1String("new"))
                 QVERIFY(!QFileInfo::exists(file));
+            else if (target == QLatin1String("folder"))
+                QVERIFY(QFileInfo(file).isDir());
         }
         // Nothing else appeared beside it.
         QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
@@ -486,10 +468,7 @@ private slots:
 
     void open_intoNearlyFullList_stopsAt32767()
     {
-        QStringList many;
-        for (int i = 0; i < 32765; ++i)
-            many.append(QStringLiteral("/m/%1.mp3").arg(i));
-        auto player = playerWith(many);
+        auto player = playerWith(PlayerFixture::paths(32765));
         QVERIFY(player);
         const QString file = player->dir.filePath(QStringLiteral("five.m3u"));
         writeAll(file, "/n/1.mp3\r\n/n/2.mp3\r\n/n/3.mp3\r\n/n/4.mp3\r\n/n/5.mp3\r\n");
