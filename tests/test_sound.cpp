@@ -3,7 +3,6 @@
 #include "PlayerFixture.h"
 
 #include "GstMediaComponent.h"
-#include "ImageButton.h"
 #include "LineControl.h"
 #include "Mp3Fixture.h"
 
@@ -13,6 +12,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -20,22 +20,10 @@ const QColor kNormal(192, 192, 255);
 const QColor kGreen(0, 255, 0);
 const QColor kRed(255, 0, 0);
 
-struct Bar
-{
-    int volume;
-    int left;
-    int width;
-};
-
-// The bar for each volume: 6 px per 10 steps, growing 2.5 px to the left;
-// half pixels round away from the start position.
-const Bar kBars[] = {{0, 285, 5},   {10, 282, 11}, {20, 280, 17}, {30, 277, 23}, {40, 275, 29}, {50, 272, 35},
-                     {60, 270, 41}, {70, 267, 47}, {80, 265, 53}, {90, 262, 59}, {100, 260, 65}};
-
-Bar barFor(int volume)
-{
-    return kBars[volume / 10];
-}
+// Left edge and width of the bar for volume 0, 10, ... 100: 6 px per 10 steps,
+// growing 2.5 px to the left; half pixels round away from the start position.
+const int kBars[][2] = {{285, 5},  {282, 11}, {280, 17}, {277, 23}, {275, 29}, {272, 35},
+                        {270, 41}, {267, 47}, {265, 53}, {262, 59}, {260, 65}};
 
 struct ChannelLevels
 {
@@ -51,30 +39,33 @@ ChannelLevels levelsOf(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = file.readAll();
+    const char *data = bytes.constData();
     // Walk the chunks to "data"; wavenc writes a plain 44-byte header, but need not.
     qsizetype at = 12;
     while (at + 8 <= bytes.size() && bytes.mid(at, 4) != "data")
-        at += 8 + qFromLittleEndian<quint32>(bytes.constData() + at + 4);
+        at += 8 + qFromLittleEndian<quint32>(data + at + 4);
     if (at + 8 > bytes.size())
         return {};
-    const qsizetype start = at + 8;
     const qsizetype end =
-        std::min<qsizetype>(bytes.size(), start + qFromLittleEndian<quint32>(bytes.constData() + at + 4));
+        std::min<qsizetype>(bytes.size(), at + 8 + qFromLittleEndian<quint32>(data + at + 4));
     ChannelLevels levels;
-    double left = 0;
-    double right = 0;
-    for (qsizetype i = start; i + 4 <= end; i += 4) {
-        const double l = qFromLittleEndian<qint16>(bytes.constData() + i);
-        const double r = qFromLittleEndian<qint16>(bytes.constData() + i + 2);
-        left += l * l;
-        right += r * r;
-        ++levels.frames;
+    for (qsizetype i = at + 8; i + 4 <= end; i += 4, ++levels.frames) {
+        levels.left += std::pow(qFromLittleEndian<qint16>(data + i), 2);
+        levels.right += std::pow(qFromLittleEndian<qint16>(data + i + 2), 2);
     }
     if (levels.frames > 0) {
-        levels.left = std::sqrt(left / levels.frames);
-        levels.right = std::sqrt(right / levels.frames);
+        levels.left = std::sqrt(levels.left / levels.frames);
+        levels.right = std::sqrt(levels.right / levels.frames);
     }
     return levels;
+}
+
+// The window on a real engine; the engine must be declared before the fixture
+// so that it outlives the window.
+void useEngine(PlayerFixture &player, MediaComponent &engine)
+{
+    player.services.media = &engine;
+    player.window = std::make_unique<FrmPlayer>(player.services);
 }
 
 } // namespace
@@ -84,61 +75,45 @@ class SoundTest : public QObject
     Q_OBJECT
 
 private:
-    QWidget *bar(PlayerFixture &player)
+    static QWidget *bar(PlayerFixture &player) { return player.window->findChild<QWidget *>("imgSound"); }
+    static void checkBar(PlayerFixture &player, int volume)
     {
-        return player.window->findChild<QWidget *>(QStringLiteral("imgSound"));
-    }
-    void checkBar(PlayerFixture &player, int volume)
-    {
-        const Bar expected = barFor(volume);
         QCOMPARE(player.media.volume(), volume);
-        QCOMPARE(bar(player)->x(), expected.left);
-        QCOMPARE(bar(player)->width(), expected.width);
+        QCOMPARE(bar(player)->x(), kBars[volume / 10][0]);
+        QCOMPARE(bar(player)->width(), kBars[volume / 10][1]);
     }
-    QColor colourOf(QLabel *label) { return label->palette().color(QPalette::WindowText); }
-    void checkCaption(QLabel *label, const QString &text, const QColor &colour)
+    static void checkCaption(QLabel *label, const QString &text, const QColor &colour)
     {
         QCOMPARE(label->text(), text);
-        QCOMPARE(colourOf(label), colour);
+        QCOMPARE(label->palette().color(QPalette::WindowText), colour);
     }
 
 private slots:
-    void volumeDown_fivePresses_reachSilenceAndNarrowestBar_sixthChangesNothing()
+    void volumeButtons_stepByTenBetweenSilenceAndFull_barFollows()
     {
         PlayerFixture player;
         QVERIFY(player.load());
         checkBar(player, 50);
         const int top = bar(player)->y();
-        for (int volume = 40; volume >= 0; volume -= 10) {
-            player.click("imgSounddown");
-            checkBar(player, volume);
-        }
-        player.click("imgSounddown");
-        checkBar(player, 0);
-        QCOMPARE(bar(player)->y(), top);
-    }
-
-    void volumeUp_fivePresses_reachFullAndWidestBar_sixthChangesNothing()
-    {
-        PlayerFixture player;
-        QVERIFY(player.load());
+        // Each press one step, a press past either end changes nothing, and no
+        // half pixel is lost on the way down and back.
         for (int volume = 60; volume <= 100; volume += 10) {
             player.click("imgSoundup");
             checkBar(player, volume);
         }
         player.click("imgSoundup");
         checkBar(player, 100);
-        // And all the way back: no half pixel is lost on the way.
-        player.click("imgSounddown", 10);
+        for (int volume = 90; volume >= 0; volume -= 10) {
+            player.click("imgSounddown");
+            checkBar(player, volume);
+        }
+        player.click("imgSounddown");
         checkBar(player, 0);
+        QCOMPARE(bar(player)->y(), top);
         player.click("imgSoundup", 5);
         checkBar(player, 50);
-    }
 
-    void volume_changedElsewhere_barFollowsTheVolumeOnNextPress()
-    {
-        PlayerFixture player;
-        QVERIFY(player.load());
+        // Changed elsewhere: the next press starts from the engine's volume.
         player.media.setVolume(95);
         player.click("imgSoundup");
         checkBar(player, 100);
@@ -151,10 +126,9 @@ private slots:
     {
         PlayerFixture player;
         QVERIFY(player.load());
-        auto *line = player.window->findChild<LineControl *>(QStringLiteral("lineMute"));
+        auto *line = player.window->findChild<LineControl *>("lineMute");
         QVERIFY(line);
         QVERIFY(line->isHidden());
-
         player.click("imgMute1");
         QVERIFY(player.media.mute());
         QVERIFY(!line->isHidden());
@@ -166,86 +140,73 @@ private slots:
         checkBar(player, 60);
     }
 
-    void speed_fasterTwiceSlowerOnceThenNormal_captionsColoursAndRate()
+    void speedButtons_captionColourAndRate_data()
     {
-        PlayerFixture player;
-        QVERIFY(player.load());
-        QLabel *speed = player.label("lblSpeed");
-        player.click("imgSpeedup", 2);
-        checkCaption(speed, QStringLiteral("快速 2"), kRed);
-        QCOMPARE(player.media.rate(), 1.2);
-        player.click("imgSpeeddown");
-        checkCaption(speed, QStringLiteral("快速 1"), kRed);
-        player.click("imgSpeed0");
-        checkCaption(speed, QStringLiteral("原速度"), kNormal);
-        QCOMPARE(player.media.rate(), 1.0);
-
-        player.click("imgSpeeddown");
-        checkCaption(speed, QStringLiteral("慢速 1"), kGreen);
-        player.click("imgSpeeddown", 2);
-        checkCaption(speed, QStringLiteral("慢速 3"), kGreen);
-        QVERIFY(std::abs(player.media.rate() - 0.7) < 1e-9);
-        player.click("imgSpeedup", 3);
-        checkCaption(speed, QStringLiteral("原速度"), kNormal);
+        // Presses: + faster, - slower, 0 normal; r/a: the engine starts refusing/accepting rates.
+        QTest::addColumn<QString>("presses");
+        QTest::addColumn<bool>("realEngine");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<double>("rate");
+        QTest::newRow("faster twice") << "++" << false << "快速 2" << kRed << 1.2;
+        QTest::newRow("one back") << "++-" << false << "快速 1" << kRed << 1.1;
+        QTest::newRow("then normal") << "++-0" << false << "原速度" << kNormal << 1.0;
+        QTest::newRow("slower from normal") << "++-0-" << false << "慢速 1" << kGreen << 0.9;
+        QTest::newRow("slower thrice") << "++-0---" << false << "慢速 3" << kGreen << 0.7;
+        QTest::newRow("back up to normal") << "++-0---+++" << false << "原速度" << kNormal << 1.0;
+        // A refused rate keeps caption and step count: one step back from
+        // "faster 1" is normal only if no refused press counted.
+        QTest::newRow("refused") << "+r+---" << false << "快速 1" << kRed << 1.1;
+        QTest::newRow("refused, then one down") << "+r+---a-" << false << "原速度" << kNormal << 1.0;
+        // 0.1 is the last rate above the real engine's floor of 0.05.
+        QTest::newRow("real engine, slowest") << QString(12, '-') << true << "慢速 9" << kGreen << 0.1;
     }
 
-    void speed_refusedRate_keepsCaptionAndStepCount()
+    void speedButtons_captionColourAndRate()
     {
+        QFETCH(QString, presses);
+        QFETCH(bool, realEngine);
+        QFETCH(QString, caption);
+        QFETCH(QColor, colour);
+        QFETCH(double, rate);
+        std::optional<GstMediaComponent> engine;
         PlayerFixture player;
+        if (realEngine)
+            useEngine(player, engine.emplace(QStringLiteral("fakesink")));
         QVERIFY(player.load());
-        QLabel *speed = player.label("lblSpeed");
-        player.click("imgSpeedup");
-        player.media.refuseRates(true);
-        player.click("imgSpeedup");
-        player.click("imgSpeeddown", 3);
-        checkCaption(speed, QStringLiteral("快速 1"), kRed);
-        player.media.refuseRates(false);
-        // One step back from "faster 1" is normal only if no refused press counted.
-        player.click("imgSpeeddown");
-        checkCaption(speed, QStringLiteral("原速度"), kNormal);
-    }
-
-    void speed_realComponent_slowestIsNineStepsDown()
-    {
-        PlayerFixture fakes;
-        GstMediaComponent media(QStringLiteral("fakesink"));
-        PlayerServices services = fakes.services;
-        services.media = &media;
-        FrmPlayer window(services);
-        QVERIFY(window.load());
-        auto *down = window.findChild<ImageButton *>(QStringLiteral("imgSpeeddown"));
-        for (int i = 0; i < 12; ++i)
-            QTest::mouseClick(down, Qt::LeftButton);
-        // 0.1 is the last rate above the engine's floor of 0.05.
-        checkCaption(window.findChild<QLabel *>(QStringLiteral("lblSpeed")), QStringLiteral("慢速 9"),
-                     kGreen);
-        QVERIFY(std::abs(media.rate() - 0.1) < 1e-9);
+        for (const QChar press : presses) {
+            if (press == 'r' || press == 'a')
+                player.media.refuseRates(press == 'r');
+            else
+                player.click(press == '+' ? "imgSpeedup" : press == '-' ? "imgSpeeddown" : "imgSpeed0");
+        }
+        checkCaption(player.label("lblSpeed"), caption, colour);
+        QCOMPARE(player.services.media->rate(), rate);
     }
 
     void channel_cycle_captionsColoursAndBalance_speedLabelKeepsItsColour()
     {
         PlayerFixture player;
         QVERIFY(player.load());
-        QLabel *channel = player.label("lblCsc");
-        QLabel *speed = player.label("lblSpeed");
         player.click("imgSpeedup");
-
-        QTest::mouseClick(channel, Qt::LeftButton);
-        checkCaption(channel, QStringLiteral("左声道"), kGreen);
-        QCOMPARE(player.media.balance(), -100);
-        QTest::mouseClick(channel, Qt::LeftButton);
-        checkCaption(channel, QStringLiteral("右声道"), kRed);
-        QCOMPARE(player.media.balance(), 100);
-        QTest::mouseClick(channel, Qt::LeftButton);
-        checkCaption(channel, QStringLiteral("立体声"), kNormal);
-        QCOMPARE(player.media.balance(), 0);
-        QTest::mouseClick(channel, Qt::LeftButton);
-        checkCaption(channel, QStringLiteral("左声道"), kGreen);
-
-        checkCaption(speed, QStringLiteral("快速 1"), kRed);
+        const struct
+        {
+            QString caption;
+            QColor colour;
+            int balance;
+        } cycle[] = {{"左声道", kGreen, -100},
+                     {"右声道", kRed, 100},
+                     {"立体声", kNormal, 0},
+                     {"左声道", kGreen, -100}};
+        for (const auto &step : cycle) {
+            QTest::mouseClick(player.label("lblCsc"), Qt::LeftButton);
+            checkCaption(player.label("lblCsc"), step.caption, step.colour);
+            QCOMPARE(player.media.balance(), step.balance);
+        }
+        checkCaption(player.label("lblSpeed"), QStringLiteral("快速 1"), kRed);
     }
 
-    void channel_realComponent_silencesTheOtherSide_data()
+    void channel_realEngine_silencesTheOtherSide_data()
     {
         QTest::addColumn<int>("clicks");
         QTest::addColumn<bool>("leftOnly");
@@ -253,37 +214,35 @@ private slots:
         QTest::newRow("right") << 2 << false;
     }
 
-    void channel_realComponent_silencesTheOtherSide()
+    void channel_realEngine_silencesTheOtherSide()
     {
         QFETCH(int, clicks);
         QFETCH(bool, leftOnly);
-        PlayerFixture fakes;
-        const QString mp3 = fakes.dir.filePath(QStringLiteral("tone.mp3"));
+        QTemporaryDir dir;
+        const QString mp3 = dir.filePath(QStringLiteral("tone.mp3"));
         QVERIFY(Mp3Fixture::make(mp3, 1));
-        const QString wav = fakes.dir.filePath(QStringLiteral("out.wav"));
+        const QString wav = dir.filePath(QStringLiteral("out.wav"));
         // No clock in a file sink: the second of audio is decoded at full speed.
-        GstMediaComponent media(
+        GstMediaComponent engine(
             QStringLiteral("audioconvert ! audio/x-raw,format=S16LE ! wavenc ! filesink location=") + wav);
-        bool ended = false;
         bool played = false;
-        connect(&media, &MediaComponent::statusChange, this, [&] {
-            played = played || media.playState() == MediaComponent::Playing;
-            ended = ended || (played && media.playState() == MediaComponent::Stopped);
+        bool ended = false;
+        connect(&engine, &MediaComponent::statusChange, this, [&] {
+            played = played || engine.playState() == MediaComponent::Playing;
+            ended = ended || (played && engine.playState() == MediaComponent::Stopped);
         });
-        PlayerServices services = fakes.services;
-        services.media = &media;
-        FrmPlayer window(services);
-        QVERIFY(window.load());
-        window.state().playMode = 3; // in order: the one entry plays once
-        fakes.prompts.chooseFilesNext({mp3});
-        QTest::mouseClick(window.findChild<ImageButton *>(QStringLiteral("imgAdd")), Qt::LeftButton);
+        PlayerFixture player;
+        useEngine(player, engine);
+        QVERIFY(player.load());
+        player.window->state().playMode = 3; // in order: the one entry plays once
+        player.prompts.chooseFilesNext({mp3});
+        player.click("imgAdd");
         for (int i = 0; i < clicks; ++i)
-            QTest::mouseClick(window.findChild<QLabel *>(QStringLiteral("lblCsc")), Qt::LeftButton);
-        QCOMPARE(media.balance(), leftOnly ? -100 : 100);
+            QTest::mouseClick(player.label("lblCsc"), Qt::LeftButton);
+        QCOMPARE(engine.balance(), leftOnly ? -100 : 100);
 
-        QTest::mouseClick(window.findChild<ImageButton *>(QStringLiteral("imgPlay")), Qt::LeftButton);
+        player.click("imgPlay");
         QTRY_VERIFY_WITH_TIMEOUT(ended, 10000);
-
         const ChannelLevels levels = levelsOf(wav);
         QVERIFY2(levels.frames > 40000, qPrintable(QStringLiteral("%1 frames").arg(levels.frames)));
         const double heard = leftOnly ? levels.left : levels.right;
