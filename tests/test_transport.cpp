@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 enum { Stopped = MediaComponent::Stopped, Playing = MediaComponent::Playing };
@@ -32,13 +34,25 @@ private:
             player->window->addChosenFiles(PlayerFixture::paths(entries));
         return player;
     }
-    static QString path(int i) { return QStringLiteral("/m/%1.mp3").arg(i); }
+    static QString path(int i) { return u"/m/%1.mp3"_s.arg(i); }
     static QTimer *timer(PlayerFixture &p, const char *name)
     {
         return p.window->findChild<QTimer *>(QLatin1String(name));
     }
+    static LineControl *progress(PlayerFixture &p)
+    {
+        return p.window->findChild<LineControl *>(u"lineFront"_s);
+    }
     static int selection(PlayerFixture &p) { return p.listName()->currentRow(); }
     static void select(PlayerFixture &p, int row) { p.listName()->setCurrentRow(row); }
+    // Each box shown, as its title and text.
+    static QStringList boxes(PlayerFixture &p)
+    {
+        QStringList boxes;
+        for (const auto &box : p.prompts.shown())
+            boxes.append(box.title + box.text);
+        return boxes;
+    }
     // One natural end of the playing track, as the component reports it: the end,
     // then (after the handler has opened the next media) the second report.
     static void naturalEnd(PlayerFixture &p)
@@ -50,32 +64,30 @@ private:
     }
 
 private slots:
-    void play_emptyList_asksAndOnOkRunsAddFiles()
+    void play_emptyList_asks_okRunsAddFiles_cancelDoesNot_data()
     {
-        auto p = playerWith(0);
-        p->window->state().stoppedByUser = true;
-        p->prompts.answerNext(Prompts::AnswerOk);
-        p->prompts.chooseFilesNext({QStringLiteral("/m/new.mp3")});
-        p->click("imgPlay");
-        QCOMPARE(p->prompts.shown().size(), 1);
-        QCOMPARE(p->prompts.shown()[0].title, QStringLiteral("播放错误:"));
-        QCOMPARE(p->prompts.shown()[0].text, QStringLiteral("播放列表为空，请添加曲目！"));
-        QCOMPARE(p->prompts.shown()[0].buttons, Prompts::OkCancel);
-        QCOMPARE(p->prompts.shown()[0].icon, Prompts::Warning);
-        QCOMPARE(p->window->state().msgAnswer, 1);
-        QCOMPARE(p->names(), QStringList{QStringLiteral("new.mp3")});
-        QVERIFY(p->media.urls.isEmpty()); // adding never plays
-        QCOMPARE(p->window->state().stoppedByUser, false);
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("ok") << int(Prompts::AnswerOk) << QStringList{u"new.mp3"_s};
+        QTest::newRow("cancel") << int(Prompts::AnswerCancel) << QStringList();
     }
 
-    void play_emptyList_cancelChangesNothingButStoppedByUser()
+    void play_emptyList_asks_okRunsAddFiles_cancelDoesNot()
     {
+        QFETCH(int, answer);
+        QFETCH(QStringList, names);
         auto p = playerWith(0);
         p->window->state().stoppedByUser = true;
-        p->prompts.answerNext(Prompts::AnswerCancel);
+        p->prompts.answerNext(answer);
+        p->prompts.chooseFilesNext({u"/m/new.mp3"_s});
         p->click("imgPlay");
-        QCOMPARE(p->window->state().msgAnswer, 2);
-        QCOMPARE(p->prompts.choosersShown(), 0);
+        QCOMPARE(boxes(*p), QStringList{u"播放错误:播放列表为空，请添加曲目！"_s});
+        QCOMPARE(p->prompts.shown()[0].buttons, Prompts::OkCancel);
+        QCOMPARE(p->prompts.shown()[0].icon, Prompts::Warning);
+        QCOMPARE(p->window->state().msgAnswer, answer);
+        QCOMPARE(p->prompts.choosersShown(), names.size());
+        QCOMPARE(p->names(), names);
+        QVERIFY(p->media.urls.isEmpty()); // adding never plays
         QCOMPARE(p->window->state().stoppedByUser, false);
     }
 
@@ -100,8 +112,8 @@ private slots:
         p->media.setState(Playing);
         p->media.calls.clear();
         p->click("imgPause");
-        QCOMPARE(p->media.calls, QStringList{QStringLiteral("pause")});
-        QCOMPARE(p->label("lblCurrent")->text(), QStringLiteral("已暂停"));
+        QCOMPARE(p->media.calls, QStringList{u"pause"_s});
+        QCOMPARE(p->label("lblCurrent")->text(), u"已暂停"_s);
         QVERIFY(!timer(*p, "timerDisplay")->isActive());
         QVERIFY(!timer(*p, "timerTotle")->isActive());
         QVERIFY(p->window->state().isPaused);
@@ -122,80 +134,91 @@ private slots:
         select(*p, 1);
         p->click("imgPlay");
         p->media.setState(Playing);
-        p->window->findChild<LineControl *>(QStringLiteral("lineFront"))->setX2(1200);
-        p->label("lblTime")->setText(QStringLiteral("01:00"));
+        progress(*p)->setX2(1200);
+        p->label("lblTime")->setText(u"01:00"_s);
         p->click("imgStop");
         QVERIFY(p->window->state().stoppedByUser);
-        QCOMPARE(p->media.calls.last(), QStringLiteral("stop"));
+        QCOMPARE(p->media.calls.last(), u"stop"_s);
         QCOMPARE(selection(*p), -1);
-        QCOMPARE(p->label("lblCurrent")->text(), QStringLiteral("已停止"));
-        QCOMPARE(p->label("lblTime")->text(), QStringLiteral("00:00:00"));
-        QCOMPARE(p->label("lblTotletime")->text(), QStringLiteral("00:00:00"));
-        QCOMPARE(p->window->findChild<LineControl *>(QStringLiteral("lineFront"))->x2(), 0.0);
+        QCOMPARE(p->label("lblCurrent")->text(), u"已停止"_s);
+        QCOMPARE(p->label("lblTime")->text(), u"00:00:00"_s);
+        QCOMPARE(p->label("lblTotletime")->text(), u"00:00:00"_s);
+        QCOMPARE(progress(*p)->x2(), 0.0);
         QVERIFY(timer(*p, "timerTotle")->isActive()); // the timers keep running
         p->click("imgPlay");
         QCOMPARE(p->media.urls.last(), path(0));
         QVERIFY(!p->window->state().stoppedByUser);
     }
 
-    void nextAndPrevious_moveSelectionAndPlay_andShowBoundaryBoxes()
+    void stepsAndEnds_playTheRightEntries_data()
     {
-        auto p = playerWith(3);
-        p->click("imgNext"); // no selection: the first entry
-        QCOMPARE(selection(*p), 0);
-        p->click("imgNext");
-        p->click("imgNext");
-        QCOMPARE(p->media.urls, QStringList({path(0), path(1), path(2)}));
-        p->click("imgNext");
-        QCOMPARE(p->prompts.shown().size(), 1);
-        QCOMPARE(p->prompts.shown()[0].title, QStringLiteral("播放错误:"));
-        QCOMPARE(p->prompts.shown()[0].text, QStringLiteral("已是尾纪录！"));
-        QCOMPARE(p->prompts.shown()[0].buttons, Prompts::Ok);
-        QCOMPARE(selection(*p), 2);
-        QCOMPARE(p->media.urls.size(), 3); // playback left running
-
-        p->click("imgPrev");
-        p->click("imgPrev");
-        QCOMPARE(p->media.urls.mid(3), QStringList({path(1), path(0)}));
-        p->click("imgPrev");
-        QCOMPARE(p->prompts.shown().size(), 2);
-        QCOMPARE(p->prompts.shown()[1].text, QStringLiteral("已是首纪录！"));
-        QCOMPARE(p->media.urls.size(), 5);
-        QVERIFY(!p->media.calls.contains(QStringLiteral("stop")));
+        // Steps: a button (play, stop, next, prev), mode:<play mode>, select:<row>,
+        // goTo:<row>, dblClick (the list's handler), playing (the engine reports
+        // it), end (one natural end) or endReport (the end report alone).
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QList<int>>("played");
+        QTest::addColumn<int>("selection");
+        QTest::addColumn<QStringList>("boxes");
+        const QString first = u"播放错误:已是首纪录！"_s;
+        const QString last = u"播放错误:已是尾纪录！"_s;
+        const QString empty = u"操作错误:播放列表空，请添加曲目！"_s;
+        const auto row = [](const char *tag, int entries, const char *steps, const QList<int> &played,
+                            int selection, const QStringList &boxes = {}) {
+            QTest::newRow(tag) << entries << QString::fromUtf8(steps) << played << selection << boxes;
+        };
+        row("next, nothing selected", 3, "next", {0}, 0);
+        row("next past the last, playback left running", 3, "next next next next", {0, 1, 2}, 2, {last});
+        row("then prev past the first", 3, "next next next next prev prev prev", {0, 1, 2, 1, 0}, 0,
+            {last, first});
+        row("prev, nothing selected", 3, "prev", {0}, 0);
+        row("next and prev, empty list", 0, "next prev", {}, -1, {empty, empty});
+        // Play with nothing selected: next, prev and the end go on from the playing entry.
+        row("prev and next after play", 3, "play prev next", {0, 1}, 1, {first});
+        row("end after play", 3, "play playing end", {0, 1}, 1);
+        row("double-click, nothing selected", 2, "goTo:-1 dblClick", {}, -1);
+        // At start-up the list repeats as a whole.
+        row("end, repeat all: wraps", 3, "select:2 endReport", {0}, 0);
+        row("end, repeat one", 3, "mode:1 select:1 end end", {1, 1}, 1);
+        row("end, repeat one, nothing selected: the ended track again", 3,
+            "mode:1 select:1 end end stop play playing end", {1, 1, 0, 0}, -1);
+        row("end, random, one entry", 1, "mode:0 end", {0}, 0);
     }
 
-    void nextAndPrevious_emptyList_showOperationError()
+    void stepsAndEnds_playTheRightEntries()
     {
-        auto p = playerWith(0);
-        p->click("imgNext");
-        p->click("imgPrev");
-        QCOMPARE(p->prompts.shown().size(), 2);
-        for (const auto &box : p->prompts.shown()) {
-            QCOMPARE(box.title, QStringLiteral("操作错误:"));
-            QCOMPARE(box.text, QStringLiteral("播放列表空，请添加曲目！"));
+        QFETCH(int, entries);
+        QFETCH(QString, steps);
+        QFETCH(QList<int>, played);
+        QFETCH(int, selection);
+        QFETCH(QStringList, boxes);
+        auto p = playerWith(entries);
+        const QHash<QString, std::function<void(int)>> actions = {
+            {u"mode"_s, [&](int mode) { p->window->state().playMode = mode; }},
+            {u"select"_s, [&](int row) { select(*p, row); }},
+            {u"goTo"_s, [&](int row) { p->window->goTo(row); }},
+            {u"dblClick"_s, [&](int) { QMetaObject::invokeMethod(p->window.get(), "listName_DblClick"); }},
+            {u"playing"_s, [&](int) { p->media.setState(Playing); }},
+            {u"end"_s, [&](int) { naturalEnd(*p); }},
+            {u"endReport"_s, [&](int) { p->media.setState(Stopped); }}};
+        for (const QString &step : steps.split(u' ')) {
+            const QString word = step.section(u':', 0, 0);
+            if (actions.contains(word))
+                actions[word](step.section(u':', 1).toInt());
+            else
+                p->click(qPrintable(u"img"_s + word.left(1).toUpper() + word.mid(1)));
         }
-        QVERIFY(p->media.calls.isEmpty());
-    }
-
-    void previous_noSelection_goesToFirstEntry()
-    {
-        auto p = playerWith(3);
-        p->click("imgPrev");
-        QCOMPARE(selection(*p), 0);
-        QCOMPARE(p->media.urls, QStringList{path(0)});
-        QVERIFY(p->prompts.shown().isEmpty());
-    }
-
-    void nextAndPrevious_afterPlayWithoutSelection_goOnFromThePlayingEntry()
-    {
-        auto p = playerWith(3);
-        p->click("imgPlay"); // entry 0 plays, nothing selected
-        p->click("imgPrev");
-        QCOMPARE(p->prompts.shown().size(), 1);
-        QCOMPARE(p->prompts.shown()[0].text, QStringLiteral("已是首纪录！"));
-        p->click("imgNext");
-        QCOMPARE(p->media.urls, QStringList({path(0), path(1)}));
-        QCOMPARE(selection(*p), 1);
+        QStringList urls;
+        for (const int entry : played)
+            urls.append(path(entry));
+        QCOMPARE(p->media.urls, urls);
+        QCOMPARE(TransportTest::selection(*p), selection);
+        QCOMPARE(TransportTest::boxes(*p), boxes);
+        for (const auto &box : p->prompts.shown())
+            QCOMPARE(box.buttons, Prompts::Ok);
+        // Only Stop stops the engine, and nothing played means it was not touched.
+        QCOMPARE(p->media.calls.contains(u"stop"_s), steps.contains(u"stop"));
+        QCOMPARE(p->media.calls.isEmpty(), urls.isEmpty());
     }
 
     void nextPreviousAndDoubleClick_leaveStoppedByUserPausedAndTimers()
@@ -216,15 +239,7 @@ private slots:
         QCOMPARE(p->media.urls.last(), path(2));
         QVERIFY(timer(*p, "timerTotle")->isActive());
         QVERIFY(!timer(*p, "timerDisplay")->isActive());
-        QCOMPARE(p->label("lblCurrent")->text(), QStringLiteral("已停止"));
-    }
-
-    void doubleClick_noSelection_playsNothing()
-    {
-        auto p = playerWith(2);
-        p->window->goTo(-1);
-        QMetaObject::invokeMethod(p->window.get(), "listName_DblClick");
-        QVERIFY(p->media.urls.isEmpty());
+        QCOMPARE(p->label("lblCurrent")->text(), u"已停止"_s);
     }
 
     void stepButtons_passPositionPlusOrMinusTenUnbounded()
@@ -232,10 +247,10 @@ private slots:
         auto p = playerWith(1);
         p->media.setPosition(5);
         p->click("imgStepback"); // "快进"
-        QCOMPARE(p->media.calls.last(), QStringLiteral("seek:15"));
+        QCOMPARE(p->media.calls.last(), u"seek:15"_s);
         p->click("imgStepfront"); // "快退"
         p->click("imgStepfront");
-        QCOMPARE(p->media.calls.last(), QStringLiteral("seek:-5"));
+        QCOMPARE(p->media.calls.last(), u"seek:-5"_s);
     }
 
     void loopButton_cyclesModesAndCaptions()
@@ -277,12 +292,12 @@ private slots:
         naturalEnd(*p);
         QCOMPARE(selection(*p), 2);
         p->media.calls.clear();
-        p->label("lblTime")->setText(QStringLiteral("00:10"));
+        p->label("lblTime")->setText(u"00:10"_s);
         p->media.setState(Stopped); // end of the last entry
-        QCOMPARE(p->media.calls, QStringList{QStringLiteral("stop")});
+        QCOMPARE(p->media.calls, QStringList{u"stop"_s});
         QCOMPARE(selection(*p), -1);
-        QCOMPARE(p->label("lblCurrent")->text(), QStringLiteral("已停止"));
-        QCOMPARE(p->label("lblTime")->text(), QStringLiteral("00:00:00"));
+        QCOMPARE(p->label("lblCurrent")->text(), u"已停止"_s);
+        QCOMPARE(p->label("lblTime")->text(), u"00:00:00"_s);
         QCOMPARE(p->window->state().endPhase, 1);
     }
 
@@ -292,7 +307,7 @@ private slots:
         p->window->state().playMode = 3;
         select(*p, 1);
         p->media.setState(Stopped); // the last entry ended
-        QCOMPARE(p->media.calls, QStringList{QStringLiteral("stop")});
+        QCOMPARE(p->media.calls, QStringList{u"stop"_s});
         QCOMPARE(p->window->state().endPhase, 1);
 
         // Advancing into the last entry: its opening report only re-issues play,
@@ -306,34 +321,6 @@ private slots:
         QCOMPARE(p->window->state().endPhase, 1);
     }
 
-    void endOfTrack_repeatAll_wrapsToFirstEntry()
-    {
-        auto p = playerWith(3);
-        select(*p, 2);
-        p->media.setState(Stopped);
-        QCOMPARE(selection(*p), 0);
-        QCOMPARE(p->media.urls, QStringList{path(0)});
-    }
-
-    void endOfTrack_repeatOne_replaysSelected_orTheEndedTrackWithoutSelection()
-    {
-        auto p = playerWith(3);
-        p->window->state().playMode = 1;
-        select(*p, 1);
-        naturalEnd(*p);
-        naturalEnd(*p);
-        QCOMPARE(p->media.urls, QStringList({path(1), path(1)}));
-        QCOMPARE(selection(*p), 1);
-
-        // Started by Play with nothing selected: the ended track plays again.
-        p->click("imgStop");
-        p->click("imgPlay");
-        p->media.setState(Playing);
-        naturalEnd(*p);
-        QCOMPARE(p->media.urls.last(), path(0));
-        QCOMPARE(selection(*p), -1);
-    }
-
     void endOfTrack_random_drawsAnEntryInRangeAndSelectsIt()
     {
         auto p = playerWith(5);
@@ -345,29 +332,15 @@ private slots:
             QCOMPARE(p->media.urls.last(), path(drawn));
         }
         QCOMPARE(p->media.urls.size(), 20);
-        auto one = playerWith(1);
-        one->window->state().playMode = 0;
-        naturalEnd(*one);
-        QCOMPARE(one->media.urls, QStringList{path(0)});
-    }
-
-    void endOfTrack_afterPlayWithoutSelection_continuesFromThePlayingEntry()
-    {
-        auto p = playerWith(3);
-        p->click("imgPlay");
-        p->media.setState(Playing);
-        naturalEnd(*p);
-        QCOMPARE(p->media.urls, QStringList({path(0), path(1)}));
-        QCOMPARE(selection(*p), 1);
     }
 
     void totalTime_showsTheLengthOnceTheEngineLearnsIt_data()
     {
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("playing") << int(Playing) << QStringLiteral("02:05");
-        QTest::newRow("paused") << int(MediaComponent::Paused) << QStringLiteral("02:05");
-        QTest::newRow("after stop") << int(Stopped) << QStringLiteral("00:00:00");
+        QTest::newRow("playing") << int(Playing) << u"02:05"_s;
+        QTest::newRow("paused") << int(MediaComponent::Paused) << u"02:05"_s;
+        QTest::newRow("after stop") << int(Stopped) << u"00:00:00"_s;
     }
 
     void totalTime_showsTheLengthOnceTheEngineLearnsIt()
@@ -377,7 +350,7 @@ private slots:
         auto p = playerWith(1);
         p->click("imgPlay");
         p->media.setState(Playing); // the length is not known yet
-        QCOMPARE(p->label("lblTotletime")->text(), QStringLiteral("00:00"));
+        QCOMPARE(p->label("lblTotletime")->text(), u"00:00"_s);
         if (state == Stopped)
             p->click("imgStop");
         p->media.setState(state);
@@ -388,12 +361,12 @@ private slots:
     void endOfTrack_stoppedByUserOrEmptyList_doesNothingButTotalTimeFollows()
     {
         auto p = playerWith(2);
-        p->media.setMedia(QStringLiteral("歌"), 125);
+        p->media.setMedia(u"歌"_s, 125);
         select(*p, 0);
         p->click("imgStop");
         p->media.calls.clear();
         p->media.setState(Playing);
-        QCOMPARE(p->label("lblTotletime")->text(), QStringLiteral("02:05"));
+        QCOMPARE(p->label("lblTotletime")->text(), u"02:05"_s);
         p->media.setState(Stopped);
         QVERIFY(p->media.calls.isEmpty());
 
@@ -414,9 +387,9 @@ private slots:
             if (p->window->state().endPhase == 2)
                 p->media.setState(Stopped);
         }
-        QCOMPARE(p->media.calls.last(), QStringLiteral("stop"));
+        QCOMPARE(p->media.calls.last(), u"stop"_s);
         QCOMPARE(p->media.urls, QStringList({path(0), path(1), path(2)}));
-        QCOMPARE(p->label("lblCurrent")->text(), QStringLiteral("已停止"));
+        QCOMPARE(p->label("lblCurrent")->text(), u"已停止"_s);
 
         // One good track in the list keeps it going round.
         auto mixed = playerWith(2);
@@ -429,69 +402,72 @@ private slots:
             mixed->media.setState(Stopped);
             mixed->media.setState(Stopped);
         }
-        QVERIFY(!mixed->media.calls.contains(QStringLiteral("stop")));
+        QVERIFY(!mixed->media.calls.contains(u"stop"_s));
         QCOMPARE(mixed->media.urls.size(), 6);
     }
 
     void timers_showTitleTimeAndProgressOnlyWhilePlaying()
     {
         auto p = playerWith(1);
-        auto *line = p->window->findChild<LineControl *>(QStringLiteral("lineFront"));
+        auto *line = progress(*p);
         p->window->state().stoppedByUser = true; // keep the handler out of it
-        p->media.setMedia(QStringLiteral("晴天"), 150);
+        p->media.setMedia(u"晴天"_s, 150);
         p->media.setPosition(75);
         p->media.setState(Stopped);
-        QMetaObject::invokeMethod(p->window.get(), "timerDisplay_Timer");
-        QMetaObject::invokeMethod(p->window.get(), "timerTotle_Timer");
+        for (const char *tick : {"timerDisplay_Timer", "timerTotle_Timer"})
+            QMetaObject::invokeMethod(p->window.get(), tick);
         QCOMPARE(p->label("lblCurrent")->text(), QString());
         QCOMPARE(line->x2(), 0.0);
 
         p->media.setState(Playing);
-        QTRY_COMPARE_WITH_TIMEOUT(p->label("lblCurrent")->text(), QStringLiteral("正在播放:晴天"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(p->label("lblCurrent")->text(), u"正在播放:晴天"_s, 2000);
         QTRY_COMPARE_WITH_TIMEOUT(line->x2(), 2400.0, 2000);
-        QCOMPARE(p->label("lblTime")->text(), QStringLiteral("01:15"));
-
-        // Whole seconds, rounded half to even: 0.5 of 1.5 s gives 0 of 2.
-        p->media.setMedia(QStringLiteral("短"), 1.5);
-        p->media.setPosition(0.5);
-        QMetaObject::invokeMethod(p->window.get(), "timerTotle_Timer");
-        QCOMPARE(line->x2(), 0.0);
-        p->media.setPosition(1.5);
-        QMetaObject::invokeMethod(p->window.get(), "timerTotle_Timer");
-        QCOMPARE(line->x2(), 4800.0);
+        QCOMPARE(p->label("lblTime")->text(), u"01:15"_s);
     }
 
-    void timers_unmeasurableLength_keepsLineAtStart()
+    void progressLine_wholeSecondsOfTheLength_data()
     {
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<double>("position");
+        QTest::addColumn<double>("x2");
+        QTest::newRow("half way") << 150.0 << 75.0 << 2400.0;
+        // Rounded half to even: 0.5 of 1.5 s gives 0 of 2.
+        QTest::newRow("half a second of one and a half") << 1.5 << 0.5 << 0.0;
+        QTest::newRow("the end of one and a half seconds") << 1.5 << 1.5 << 4800.0;
+        // A length that cannot be measured keeps the line at its start.
+        QTest::newRow("length rounds to 0") << 0.4 << 0.2 << 0.0;
+        QTest::newRow("length past 16 bits") << 40000.0 << 35000.0 << 0.0;
+    }
+
+    void progressLine_wholeSecondsOfTheLength()
+    {
+        QFETCH(double, duration);
+        QFETCH(double, position);
+        QFETCH(double, x2);
         auto p = playerWith(1);
-        auto *line = p->window->findChild<LineControl *>(QStringLiteral("lineFront"));
         p->media.setState(Playing);
-        line->setX2(1000);
-        p->media.setMedia(QStringLiteral("x"), 0.4); // rounds to 0
-        p->media.setPosition(0.2);
+        progress(*p)->setX2(1000);
+        p->media.setMedia(u"x"_s, duration);
+        p->media.setPosition(position);
         QMetaObject::invokeMethod(p->window.get(), "timerTotle_Timer");
-        QCOMPARE(line->x2(), 0.0);
-        p->media.setMedia(QStringLiteral("x"), 40000); // past 16 bits
-        p->media.setPosition(35000);
-        QMetaObject::invokeMethod(p->window.get(), "timerTotle_Timer");
-        QCOMPARE(line->x2(), 0.0);
+        QCOMPARE(progress(*p)->x2(), x2);
     }
 
     void seekBar_clickSeeksToShareOfDuration_onlyWhilePlaying()
     {
         auto p = playerWith(1);
-        auto *bar = p->window->findChild<SeekBar *>(QStringLiteral("Picture1"));
-        p->media.setMedia(QStringLiteral("x"), 200);
+        auto *bar = p->window->findChild<SeekBar *>(u"Picture1"_s);
+        p->media.setMedia(u"x"_s, 200);
         p->media.setState(Playing);
         QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(160, 3)); // 2400 twips
-        QCOMPARE(p->media.calls.last(), QStringLiteral("seek:100"));
+        QCOMPARE(p->media.calls.last(), u"seek:100"_s);
         QTest::mouseClick(bar, Qt::RightButton, {}, QPoint(324, 3)); // past the full scale
         QVERIFY(p->media.currentPosition() > 200);
         p->media.calls.clear();
         p->click("imgPause");
         p->media.setState(MediaComponent::Paused);
         QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(80, 3));
-        QCOMPARE(p->media.calls, QStringList{QStringLiteral("pause")});
+        QCOMPARE(p->media.calls, QStringList{u"pause"_s});
     }
 };
 
