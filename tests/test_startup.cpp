@@ -12,12 +12,15 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QtTest>
 
 #include <optional>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -34,8 +37,25 @@ void writeAll(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-const QStringList kDocuments = {QStringLiteral("License.txt"), QStringLiteral("ReadMe.txt"),
-                                QStringLiteral("WhatsNew.txt"), QStringLiteral("广告合作及其协议.txt")};
+QByteArray shipped(const QString &name)
+{
+    return readAll(u":/docs/"_s + name);
+}
+
+const QStringList kDocuments = {u"License.txt"_s, u"ReadMe.txt"_s, u"WhatsNew.txt"_s,
+                                u"广告合作及其协议.txt"_s};
+const char kNoUnprivileged[] = "files cannot be opened as an ordinary user here (setfsuid refused)";
+
+// Readable and searchable by everyone, writable by no one.
+const auto kLocked = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+
+// Gives the folder back to its owner, so that it can be cleaned up.
+void unlock(const QString &folder)
+{
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+enum Breakage { DocumentIsFolder, FolderMissing, FolderReadOnly };
 
 } // namespace
 
@@ -44,95 +64,84 @@ class StartupTest : public QObject
     Q_OBJECT
 
 private slots:
-    void load_freshFolder_writesFourGbkDocumentsWithCrLf()
+    void load_writesTheDocuments_keepingOnlyTheUsersOwn_data()
     {
+        // One entry per document in kDocuments order; empty: not there before / the shipped copy after.
+        QTest::addColumn<QByteArrayList>("before");
+        QTest::addColumn<QByteArrayList>("after");
+        const QByteArray licence = "my own licence\r\n", advertising = "\xd7\xd4\xbc\xba\r\n";
+        const QByteArray longer(5000, 'x');
+        QTest::newRow("fresh folder") << QByteArrayList(4) << QByteArrayList(4);
+        QTest::newRow("own licence and advertising kept byte for byte")
+            << QByteArrayList{licence, {}, {}, advertising} << QByteArrayList{licence, {}, {}, advertising};
+        QTest::newRow("older, longer notes replaced without tail")
+            << QByteArrayList{{}, longer, longer, {}} << QByteArrayList(4);
+    }
+
+    void load_writesTheDocuments_keepingOnlyTheUsersOwn()
+    {
+        QFETCH(QByteArrayList, before);
+        QFETCH(QByteArrayList, after);
         PlayerFixture player;
+        for (int i = 0; i < kDocuments.size(); ++i) {
+            if (!before[i].isEmpty())
+                writeAll(player.dir.filePath(kDocuments[i]), before[i]);
+        }
         QVERIFY(player.load());
-        for (const QString &name : kDocuments) {
+        QVERIFY(player.prompts.shown().isEmpty());
+        for (int i = 0; i < kDocuments.size(); ++i) {
+            const QString &name = kDocuments[i];
             const QByteArray bytes = readAll(player.dir.filePath(name));
+            QCOMPARE(bytes, after[i].isEmpty() ? shipped(name) : after[i]);
+            if (!after[i].isEmpty())
+                continue; // the user's own text, as it was
             QVERIFY2(bytes.size() > 200, qPrintable(name));
-            QCOMPARE(bytes, readAll(QStringLiteral(":/docs/") + name));
             // Every line ends in CR LF, the last one too.
             QVERIFY2(bytes.endsWith("\r\n"), qPrintable(name));
             QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
             // GBK Chinese text, which is not UTF-8.
-            QStringDecoder gbk("GBK");
-            const QString text = gbk.decode(bytes);
+            QStringDecoder gbk("GBK"), utf8(QStringDecoder::Utf8);
+            QVERIFY2(QString(gbk.decode(bytes)).contains(u"播放"_s), qPrintable(name));
             QVERIFY(!gbk.hasError());
-            QVERIFY2(text.contains(QStringLiteral("播放")), qPrintable(name));
-            QStringDecoder utf8(QStringDecoder::Utf8);
-            const QString asUtf8 = utf8.decode(bytes);
-            Q_UNUSED(asUtf8);
+            (void)QString(utf8.decode(bytes));
             QVERIFY(utf8.hasError());
         }
-        QVERIFY(player.prompts.shown().isEmpty());
     }
 
-    void load_existingLicenseAndAdvertising_keptByteForByte()
+    void load_documentsCannotBeWritten_asksToDownloadAndFails_data()
     {
-        PlayerFixture player;
-        const QByteArray license = "my own licence\r\n";
-        const QByteArray advertising = "\xd7\xd4\xbc\xba\r\n";
-        writeAll(player.dir.filePath(QStringLiteral("License.txt")), license);
-        writeAll(player.dir.filePath(QStringLiteral("广告合作及其协议.txt")), advertising);
-        QVERIFY(player.load());
-        QCOMPARE(readAll(player.dir.filePath(QStringLiteral("License.txt"))), license);
-        QCOMPARE(readAll(player.dir.filePath(QStringLiteral("广告合作及其协议.txt"))), advertising);
+        QTest::addColumn<int>("breakage");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("folder as a document, Yes") << int(DocumentIsFolder) << int(Prompts::AnswerYes);
+        QTest::newRow("program folder missing, No") << int(FolderMissing) << int(Prompts::AnswerNo);
+        QTest::newRow("read-only program folder, No") << int(FolderReadOnly) << int(Prompts::AnswerNo);
     }
 
-    void load_olderLongerReadMe_isReplacedWithoutTail()
+    void load_documentsCannotBeWritten_asksToDownloadAndFails()
     {
-        PlayerFixture player;
-        const QByteArray longer(5000, 'x');
-        writeAll(player.dir.filePath(QStringLiteral("ReadMe.txt")), longer);
-        writeAll(player.dir.filePath(QStringLiteral("WhatsNew.txt")), longer);
-        QVERIFY(player.load());
-        QCOMPARE(readAll(player.dir.filePath(QStringLiteral("ReadMe.txt"))), readAll(QStringLiteral(":/docs/ReadMe.txt")));
-        QCOMPARE(readAll(player.dir.filePath(QStringLiteral("WhatsNew.txt"))),
-                 readAll(QStringLiteral(":/docs/WhatsNew.txt")));
-    }
-
-    void load_documentCannotBeWritten_asksAndOpensWebsiteOnYes()
-    {
-        PlayerFixture player;
-        // A folder in the place of the file: no one, root included, can write it.
-        QVERIFY(QDir(player.dir.path()).mkdir(QStringLiteral("ReadMe.txt")));
-        player.prompts.answerNext(Prompts::AnswerYes);
+        QFETCH(int, breakage);
+        QFETCH(int, answer);
+        PlayerFixture player(breakage == FolderMissing ? u"/nonexistent-tamsel-folder/sub"_s : QString());
+        player.prompts.answerNext(answer);
+        const auto unlocked = qScopeGuard([&] { unlock(player.dir.path()); });
+        std::optional<UnprivilegedFiles> asUser; // released before the folder is unlocked
+        // No one, root included, can write a file over a folder.
+        if (breakage == DocumentIsFolder)
+            QVERIFY(QDir(player.dir.path()).mkdir(u"ReadMe.txt"_s));
+        if (breakage == FolderReadOnly) {
+            QFile::setPermissions(player.dir.path(), kLocked);
+            if (!asUser.emplace().active())
+                QSKIP(kNoUnprivileged);
+        }
         QVERIFY(!player.load());
         QCOMPARE(player.prompts.shown().size(), 1);
         const auto box = player.prompts.shown().constFirst();
-        QCOMPARE(box.title, QStringLiteral("提示"));
-        QCOMPARE(box.text, QStringLiteral("您的软件已经损坏，是否去官网下载最新版本"));
+        QCOMPARE(box.title, u"提示"_s);
+        QCOMPARE(box.text, u"您的软件已经损坏，是否去官网下载最新版本"_s);
         QCOMPARE(box.buttons, Prompts::YesNo);
-        QCOMPARE(player.shell.websites, QStringList{player.services.noticeUrl});
+        QCOMPARE(player.shell.websites,
+                 answer == Prompts::AnswerYes ? QStringList{player.services.noticeUrl} : QStringList());
         QVERIFY(!player.window->isVisible());
-    }
-
-    void load_programFolderMissing_failsAndOpensNothingOnNo()
-    {
-        PlayerFixture player(QStringLiteral("/nonexistent-tamsel-folder/sub"));
-        player.prompts.answerNext(Prompts::AnswerNo);
-        QVERIFY(!player.load());
-        QCOMPARE(player.prompts.shown().size(), 1);
-        QVERIFY(player.shell.websites.isEmpty());
-    }
-
-    void load_readOnlyProgramFolder_fails()
-    {
-        PlayerFixture player;
-        QFile::setPermissions(player.dir.path(),
-                              QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
-        bool loaded = true;
-        {
-            UnprivilegedFiles asUser;
-            if (!asUser.active())
-                QSKIP("files cannot be opened as an ordinary user here (setfsuid refused)");
-            player.prompts.answerNext(Prompts::AnswerNo);
-            loaded = player.load();
-        }
-        QFile::setPermissions(player.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY(!loaded);
-        QCOMPARE(player.prompts.shown().size(), 1);
     }
 
     void load_installedReadOnly_startsWhenTheDocumentsAreRight_data()
@@ -155,24 +164,20 @@ private slots:
         QFETCH(bool, starts);
         // As laid out by an install: the documents are there, then the folder is locked.
         QTemporaryDir folder;
-        {
-            PlayerFixture installer(folder.path());
-            QVERIFY(installer.load());
-        }
+        QVERIFY(PlayerFixture(folder.path()).load());
         const QByteArray old = "older\r\n";
         if (!current) {
-            writeAll(folder.filePath(QStringLiteral("ReadMe.txt")), old);
-            writeAll(folder.filePath(QStringLiteral("WhatsNew.txt")), old);
+            writeAll(folder.filePath(u"ReadMe.txt"_s), old);
+            writeAll(folder.filePath(u"WhatsNew.txt"_s), old);
         }
         const auto everyone = QFile::ReadOwner | QFile::ReadOther;
         for (const QString &name : kDocuments)
             QFile::setPermissions(folder.filePath(name),
                                   writableFiles ? everyone | QFile::WriteOwner | QFile::WriteOther
                                                 : everyone);
+        const auto unlocked = qScopeGuard([&] { unlock(folder.path()); });
         if (!noFileMayGrow)
-            QFile::setPermissions(folder.path(), everyone | QFile::ExeOwner | QFile::ExeOther);
-
-        bool started = false;
+            QFile::setPermissions(folder.path(), kLocked);
         {
             PlayerFixture player(folder.path());
             if (!starts)
@@ -183,40 +188,37 @@ private slots:
                 limit.emplace(0);
                 QVERIFY(limit->active());
             } else if (!asUser.emplace().active()) {
-                QSKIP("files cannot be opened as an ordinary user here (setfsuid refused)");
+                QSKIP(kNoUnprivileged);
             }
-            started = player.load();
+            QCOMPARE(player.load(), starts);
             QCOMPARE(player.prompts.shown().size(), starts ? 0 : 1);
         }
-        QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QCOMPARE(started, starts);
-        QCOMPARE(readAll(folder.filePath(QStringLiteral("ReadMe.txt"))),
-                 starts ? readAll(QStringLiteral(":/docs/ReadMe.txt")) : old);
+        QCOMPARE(readAll(folder.filePath(u"ReadMe.txt"_s)), starts ? shipped(u"ReadMe.txt"_s) : old);
         QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(),
                  kDocuments.size());
     }
 
-    void load_setsStartValuesOfLabelsSelectionAndState()
+    void load_setsStartValuesOfWindowLabelsSelectionStateAndTimers()
     {
         PlayerFixture player;
         FrmPlayer &w = *player.window;
+        const auto timer = [&](const char *name) { return w.findChild<QTimer *>(QLatin1String(name)); };
+        QCOMPARE(timer("Timer1")->interval(), 60000);
         w.state().playMode = 0;
         w.state().stoppedByUser = true;
         w.state().endPhase = 2;
         QVERIFY(player.load());
 
-        QCOMPARE(w.windowTitle(), QStringLiteral("TamselMP3Player"));
+        QCOMPARE(w.windowTitle(), u"TamselMP3Player"_s);
         QCOMPARE(w.size(), QSize(589, 157));
         QVERIFY(w.isVisible());
-        QCOMPARE(player.label("lblCurrent")->text(), QString());
-        QCOMPARE(player.label("lblTime")->text(), QStringLiteral("00:00:00"));
-        QCOMPARE(player.label("lblTotletime")->text(), QStringLiteral("00:00:00"));
-        QCOMPARE(player.label("lblTimetotle")->text(), QStringLiteral("长度:"));
-        QCOMPARE(player.label("lblTotle")->text() + player.label("lblTotlenum")->text() + player.label("lblShou")->text(),
-                 QStringLiteral("共0首"));
-        QCOMPARE(player.label("lblLoop")->text(), QStringLiteral("全部循环"));
-        QCOMPARE(player.label("lblSpeed")->text(), QStringLiteral("原速度"));
-        QCOMPARE(player.label("lblCsc")->text(), QStringLiteral("立体声"));
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(w.pos(), QPoint(area.x() + area.width() / 2 - 589 / 2, area.y()));
+        for (const QString &entry : u"lblCurrent= lblTime=00:00:00 lblTotletime=00:00:00 lblTimetotle=长度: "
+                                    u"lblLoop=全部循环 lblSpeed=原速度 lblCsc=立体声"_s.split(u' '))
+            QCOMPARE(player.label(qPrintable(entry.section(u'=', 0, 0)))->text(), entry.section(u'=', 1));
+        const auto text = [&](const char *name) { return player.label(name)->text(); };
+        QCOMPARE(text("lblTotle") + text("lblTotlenum") + text("lblShou"), u"共0首"_s);
         QCOMPARE(player.label("lblSpeed")->palette().color(QPalette::WindowText), QColor(192, 192, 255));
         QCOMPARE(player.listName()->currentRow(), -1);
         QVERIFY(!player.listUrl()->isVisible());
@@ -229,34 +231,24 @@ private slots:
         QCOMPARE(w.state().isPaused, false);
         QCOMPARE(w.state().msgAnswer, 0);
 
-        auto *sound = w.findChild<QWidget *>(QStringLiteral("imgSound"));
+        auto *sound = w.findChild<QWidget *>(u"imgSound"_s);
         QCOMPARE(sound->x(), 272);
         QCOMPARE(sound->width(), 35);
-        QVERIFY(!w.findChild<LineControl *>(QStringLiteral("lineMute"))->isVisible());
-        auto *line = w.findChild<LineControl *>(QStringLiteral("lineFront"));
+        QVERIFY(!w.findChild<LineControl *>(u"lineMute"_s)->isVisible());
+        auto *line = w.findChild<LineControl *>(u"lineFront"_s);
         QCOMPARE(line->x1(), 0.0);
         QCOMPARE(line->x2(), 0.0);
-        auto *bar = w.findChild<SeekBar *>(QStringLiteral("Picture1"));
+        auto *bar = w.findChild<SeekBar *>(u"Picture1"_s);
         QCOMPARE(bar->geometry(), QRect(8, 70, 325, 6));
         QCOMPARE(bar->scaleWidth(), 4875);
-        QCOMPARE(w.findChild<QWidget *>(QStringLiteral("Picture2"))->geometry(), QRect(339, 0, 250, 45));
+        QCOMPARE(w.findChild<QWidget *>(u"Picture2"_s)->geometry(), QRect(339, 0, 250, 45));
         QCOMPARE(player.listName()->geometry(), QRect(339, 45, 250, 111));
-        QCOMPARE(w.media()->objectName(), QStringLiteral("wmp"));
-    }
+        QCOMPARE(w.media()->objectName(), u"wmp"_s);
 
-    void load_placesWindowAtTopCentre_andStartsDisplayTimers()
-    {
-        PlayerFixture player;
-        const auto timer = [&](const char *name) { return player.window->findChild<QTimer *>(QLatin1String(name)); };
-        QCOMPARE(timer("Timer1")->interval(), 60000);
-        QVERIFY(player.load());
-        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-        QCOMPARE(player.window->y(), area.y());
-        QCOMPARE(player.window->x(), area.x() + area.width() / 2 - 589 / 2);
-        QCOMPARE(timer("timerDisplay")->interval(), 500);
-        QCOMPARE(timer("timerTotle")->interval(), 500);
-        QVERIFY(timer("timerDisplay")->isActive());
-        QVERIFY(timer("timerTotle")->isActive());
+        for (const char *display : {"timerDisplay", "timerTotle"}) {
+            QCOMPARE(timer(display)->interval(), 500);
+            QVERIFY(timer(display)->isActive());
+        }
         // No connection in the fixture: the push timer is off.
         QCOMPARE(timer("Timer1")->interval(), 0);
         QVERIFY(!timer("Timer1")->isActive());
@@ -266,24 +258,22 @@ private slots:
     void controls_carryTheirNamesAndTooltips()
     {
         PlayerFixture player;
-        const QList<QPair<const char *, const char *>> buttons = {
-            {"imgPlay", "播放"},        {"imgPause", "暂停"},         {"imgStop", "停止"},
-            {"imgPrev", "上一曲"},      {"imgNext", "下一曲"},        {"imgStepback", "快进"},
-            {"imgStepfront", "快退"},   {"imgLoop", "循环模式"},      {"imgOpen", "打开文件"},
-            {"imgSoundup", "增加音量"}, {"imgSounddown", "减少音量"}, {"imgSpeedup", "加速"},
-            {"imgSpeed0", "原速度"},    {"imgSpeeddown", "减速"},     {"Image1", "迷你模式"},
-            {"imgAdd", "添加歌曲"},     {"imgDelete", "删除歌曲"},    {"imgClear", "清空列表"},
-            {"imglistPre", "上一曲"},   {"imglistNext", "下一曲"},    {"imgLstsave", "保存播放列表"},
-            {"imgLstopen", "打开播放列表"}, {"imgMin", "最小化"},     {"imgClose", "关闭"},
-            {"Image2", "检查更新"},     {"imgMute1", nullptr}};
-        for (const auto &[name, tip] : buttons) {
-            auto *button = player.window->findChild<ImageButton *>(QLatin1String(name));
-            QVERIFY2(button, name);
-            if (tip)
-                QCOMPARE(button->toolTip(), QString::fromUtf8(tip));
+        // name:tooltip; imgMute1 has no tooltip to check.
+        const QStringList buttons =
+            u"imgPlay:播放 imgPause:暂停 imgStop:停止 imgPrev:上一曲 imgNext:下一曲 imgStepback:快进 "
+            u"imgStepfront:快退 imgLoop:循环模式 imgOpen:打开文件 imgSoundup:增加音量 "
+            u"imgSounddown:减少音量 imgSpeedup:加速 imgSpeed0:原速度 imgSpeeddown:减速 Image1:迷你模式 "
+            u"imgAdd:添加歌曲 imgDelete:删除歌曲 imgClear:清空列表 imglistPre:上一曲 imglistNext:下一曲 "
+            u"imgLstsave:保存播放列表 imgLstopen:打开播放列表 imgMin:最小化 imgClose:关闭 "
+            u"Image2:检查更新 imgMute1"_s.split(u' ');
+        for (const QString &entry : buttons) {
+            auto *button = player.window->findChild<ImageButton *>(entry.section(u':', 0, 0));
+            QVERIFY2(button, qPrintable(entry));
+            if (entry.contains(u':'))
+                QCOMPARE(button->toolTip(), entry.section(u':', 1));
         }
         // The ten playlist buttons sit on the header strip.
-        auto *strip = player.window->findChild<QWidget *>(QStringLiteral("Picture2"));
+        auto *strip = player.window->findChild<QWidget *>(u"Picture2"_s);
         QCOMPARE(strip->findChildren<ImageButton *>().size(), 10);
     }
 
@@ -291,7 +281,7 @@ private slots:
     {
         PlayerFixture player;
         QVERIFY(player.load());
-        auto *menu = player.window->findChild<QMenu *>(QStringLiteral("菜单"));
+        auto *menu = player.window->findChild<QMenu *>(u"菜单"_s);
         QVERIFY(menu);
         QStringList names;
         int separators = 0;
@@ -299,8 +289,9 @@ private slots:
             names.append(action->objectName());
             separators += action->isSeparator();
         }
-        QCOMPARE(names, QStringList({"打开播放列表", "保存播放列表", "分隔1", "添加歌曲", "删除歌曲", "清空列表", "分隔2",
-                                     "上一曲", "下一曲", "分隔3", "窗体置顶", "检查更新", "官方网站", "分隔4", "退出"}));
+        QCOMPARE(names,
+                 u"打开播放列表 保存播放列表 分隔1 添加歌曲 删除歌曲 清空列表 分隔2 上一曲 下一曲 分隔3 "
+                 u"窗体置顶 检查更新 官方网站 分隔4 退出"_s.split(u' '));
         QCOMPARE(separators, 4);
 
         QWidget *viewport = player.listName()->viewport();
