@@ -9,10 +9,13 @@
 #include <QListWidget>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr double kTrackSeconds = 0.8;
 constexpr int kWaitMs = 15000;
+const QStringList kTitles = {u"A"_s, u"B"_s, u"C"_s}; // of the three short tracks, in list order
 
 // The titles of the tracks as they start playing, in order.
 class StartLog : public QObject
@@ -28,15 +31,20 @@ public:
     QStringList titles;
 };
 
-// The main window with the real engine on a silent sink.
+// The main window with the real engine on a silent sink, loaded with tracks.
 struct RealPlayer
 {
-    RealPlayer() : media(QStringLiteral("fakesink")), fixture()
+    RealPlayer(int mode, const QStringList &paths) : media(u"fakesink"_s), log(media)
     {
         fixture.services.media = &media;
         fixture.window = std::make_unique<FrmPlayer>(fixture.services);
+        fixture.load();
+        window().addChosenFiles(paths);
+        window().state().playMode = qint16(mode);
     }
+    FrmPlayer &window() { return *fixture.window; }
     GstMediaComponent media;
+    StartLog log;
     PlayerFixture fixture;
 };
 
@@ -46,123 +54,111 @@ class PlaybackRealTest : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir m_media;
     QStringList m_tracks;
-
-    std::unique_ptr<RealPlayer> playerWithTracks(int mode, const QStringList &paths = {})
-    {
-        auto player = std::make_unique<RealPlayer>();
-        player->fixture.load();
-        player->fixture.window->addChosenFiles(paths.isEmpty() ? m_tracks : paths);
-        player->fixture.window->state().playMode = qint16(mode);
-        return player;
-    }
 
 private slots:
     void initTestCase()
     {
-        for (const char *title : {"A", "B", "C"}) {
-            const QString path = m_media.filePath(QLatin1String(title) + QStringLiteral(".mp3"));
-            QVERIFY2(Mp3Fixture::make(path, kTrackSeconds, QLatin1String(title)), "sox and lame make the test media");
-            m_tracks.append(path);
+        for (const QString &title : kTitles) {
+            m_tracks.append(m_media.filePath(title + u".mp3"_s));
+            QVERIFY2(Mp3Fixture::make(m_tracks.last(), kTrackSeconds, title),
+                     "sox and lame make the test media");
         }
     }
 
     void inOrder_playsEachTrackOnceThenStops()
     {
-        auto p = playerWithTracks(3);
-        StartLog log(p->media);
-        p->fixture.window->imgPlay_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(p->fixture.label("lblCurrent")->text(), QStringLiteral("已停止"), kWaitMs);
-        QCOMPARE(log.titles, QStringList({"A", "B", "C"}));
-        QCOMPARE(p->fixture.listName()->currentRow(), -1);
-        QCOMPARE(p->fixture.label("lblTime")->text(), QStringLiteral("00:00:00"));
+        RealPlayer p(3, m_tracks);
+        p.window().imgPlay_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.fixture.label("lblCurrent")->text(), u"已停止"_s, kWaitMs);
+        QCOMPARE(p.log.titles, kTitles);
+        QCOMPARE(p.fixture.listName()->currentRow(), -1);
+        QCOMPARE(p.fixture.label("lblTime")->text(), u"00:00:00"_s);
         QTest::qWait(1000); // and stays stopped
-        QCOMPARE(log.titles.size(), 3);
+        QCOMPARE(p.log.titles.size(), 3);
     }
 
-    void repeatAll_wrapsAroundToTheFirstTrack()
+    void repeat_playsOnFromTheSelectedTrack_data()
     {
-        auto p = playerWithTracks(2);
-        StartLog log(p->media);
-        p->fixture.listName()->setCurrentRow(1);
-        p->fixture.window->imgPlay_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(log.titles.size() >= 5, kWaitMs);
-        QCOMPARE(log.titles.mid(0, 5), QStringList({"B", "C", "A", "B", "C"}));
-        p->fixture.window->imgStop_Click();
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("starts"); // the first tracks to start, in order
+        QTest::newRow("repeat all wraps around to the first track")
+            << 2 << 1 << QStringList({"B", "C", "A", "B", "C"});
+        QTest::newRow("repeat one replays the selected track") << 1 << 2 << QStringList({"C", "C", "C"});
     }
 
-    void repeatOne_replaysTheSelectedTrack()
+    void repeat_playsOnFromTheSelectedTrack()
     {
-        auto p = playerWithTracks(1);
-        StartLog log(p->media);
-        p->fixture.listName()->setCurrentRow(2);
-        p->fixture.window->imgPlay_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(log.titles.size() >= 3, kWaitMs);
-        QCOMPARE(log.titles.mid(0, 3), QStringList({"C", "C", "C"}));
-        QCOMPARE(p->fixture.listName()->currentRow(), 2);
-        p->fixture.window->imgStop_Click();
+        QFETCH(int, mode);
+        QFETCH(int, row);
+        QFETCH(QStringList, starts);
+        RealPlayer p(mode, m_tracks);
+        p.fixture.listName()->setCurrentRow(row);
+        p.window().imgPlay_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(p.log.titles.size() >= starts.size(), kWaitMs);
+        QCOMPARE(p.log.titles.mid(0, starts.size()), starts);
+        // The selection follows the track that plays.
+        QCOMPARE(p.fixture.listName()->currentRow(), kTitles.indexOf(starts.last()));
+        p.window().imgStop_Click();
     }
 
     void random_startsExactlyOneTrackPerEnd()
     {
-        auto p = playerWithTracks(0);
-        StartLog log(p->media);
+        RealPlayer p(0, m_tracks);
         int ends = 0;
-        connect(&p->media, &MediaComponent::statusChange, this, [&] {
-            if (p->media.playState() == MediaComponent::Stopped && p->fixture.window->state().endPhase == 2)
+        connect(&p.media, &MediaComponent::statusChange, this, [&] {
+            if (p.media.playState() == MediaComponent::Stopped && p.window().state().endPhase == 2)
                 ++ends; // the handler has just advanced
         });
-        p->fixture.window->imgPlay_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(log.titles.size() >= 4, kWaitMs);
-        p->fixture.window->imgStop_Click();
-        for (const QString &title : log.titles)
-            QVERIFY(QStringList({"A", "B", "C"}).contains(title));
-        QCOMPARE(ends, int(log.titles.size()) - 1);
+        p.window().imgPlay_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(p.log.titles.size() >= 4, kWaitMs);
+        p.window().imgStop_Click();
+        for (const QString &title : p.log.titles)
+            QVERIFY(kTitles.contains(title));
+        QCOMPARE(ends, int(p.log.titles.size()) - 1);
     }
 
     void userActionsMidTrack_neverAdvanceOnTheirOwn()
     {
-        auto p = playerWithTracks(2);
-        StartLog log(p->media);
-        p->fixture.listName()->setCurrentRow(0);
-        p->fixture.window->imgPlay_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(log.titles.size(), 1, kWaitMs);
-        p->fixture.window->imgNext_Click(); // B, mid-track
-        QTRY_COMPARE_WITH_TIMEOUT(log.titles.size(), 2, kWaitMs);
-        p->fixture.window->goTo(0); // a double-click on A
-        QTRY_COMPARE_WITH_TIMEOUT(log.titles.size(), 3, kWaitMs);
-        p->fixture.window->imgPrev_Click(); // at the first entry: a box, nothing else
+        RealPlayer p(2, m_tracks);
+        p.fixture.listName()->setCurrentRow(0);
+        p.window().imgPlay_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.log.titles.size(), 1, kWaitMs);
+        p.window().imgNext_Click(); // B, mid-track
+        QTRY_COMPARE_WITH_TIMEOUT(p.log.titles.size(), 2, kWaitMs);
+        p.window().goTo(0); // a double-click on A
+        QTRY_COMPARE_WITH_TIMEOUT(p.log.titles.size(), 3, kWaitMs);
+        p.window().imgPrev_Click(); // at the first entry: a box, nothing else
         // A's natural end then moves on to B, exactly once.
-        QTRY_COMPARE_WITH_TIMEOUT(log.titles.size(), 4, kWaitMs);
-        QCOMPARE(log.titles, QStringList({"A", "B", "A", "B"}));
-        QCOMPARE(p->fixture.prompts.shown().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(p.log.titles.size(), 4, kWaitMs);
+        QCOMPARE(p.log.titles, QStringList({"A", "B", "A", "B"}));
+        QCOMPARE(p.fixture.prompts.shown().size(), 1);
 
-        p->fixture.window->imgStop_Click();
+        p.window().imgStop_Click();
         QTest::qWait(int(kTrackSeconds * 2000));
-        QCOMPARE(log.titles.size(), 4);
-        QCOMPARE(p->media.playState(), int(MediaComponent::Stopped));
+        QCOMPARE(p.log.titles.size(), 4);
+        QCOMPARE(p.media.playState(), int(MediaComponent::Stopped));
     }
 
     void pause_holdsPosition_andPlayResumesTheSameTrack()
     {
-        QTemporaryDir dir;
-        const QString longer = dir.filePath(QStringLiteral("long.mp3"));
-        QVERIFY(Mp3Fixture::make(longer, 3, QStringLiteral("L")));
-        auto p = playerWithTracks(2, {longer});
-        p->fixture.window->imgPlay_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(p->media.playState(), int(MediaComponent::Playing), kWaitMs);
+        const QString longer = m_media.filePath(u"long.mp3"_s);
+        QVERIFY(Mp3Fixture::make(longer, 3, u"L"_s));
+        RealPlayer p(2, {longer});
+        p.window().imgPlay_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.media.playState(), int(MediaComponent::Playing), kWaitMs);
         QTest::qWait(400);
-        p->fixture.window->imgPause_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(p->media.playState(), int(MediaComponent::Paused), kWaitMs);
-        const double held = p->media.currentPosition();
+        p.window().imgPause_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.media.playState(), int(MediaComponent::Paused), kWaitMs);
+        const double held = p.media.currentPosition();
         QTest::qWait(500);
-        QCOMPARE(p->media.currentPosition(), held);
-        p->fixture.window->imgPlay_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(p->media.currentPosition() > held + 0.2, kWaitMs);
-        QCOMPARE(p->media.currentMediaName(), QStringLiteral("L"));
-        p->fixture.window->imgStop_Click();
+        QCOMPARE(p.media.currentPosition(), held);
+        p.window().imgPlay_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(p.media.currentPosition() > held + 0.2, kWaitMs);
+        QCOMPARE(p.media.currentMediaName(), u"L"_s);
+        p.window().imgStop_Click();
     }
 
     void lowBitrate_totalTimeShowsTheLengthWhileItPlays_data()
@@ -176,31 +172,28 @@ private slots:
     void lowBitrate_totalTimeShowsTheLengthWhileItPlays()
     {
         QFETCH(int, kbps);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("low.mp3"));
-        QVERIFY(Mp3Fixture::make(path, 3, QStringLiteral("Low"), kbps));
-        auto p = playerWithTracks(3, {path});
-        p->fixture.window->imgPlay_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(p->fixture.label("lblTotletime")->text(), QStringLiteral("00:03"), kWaitMs);
-        QCOMPARE(p->media.playState(), int(MediaComponent::Playing));
-        p->fixture.window->imgStop_Click();
+        const QString path = m_media.filePath(u"low.mp3"_s);
+        QVERIFY(Mp3Fixture::make(path, 3, u"Low"_s, kbps));
+        RealPlayer p(3, {path});
+        p.window().imgPlay_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.fixture.label("lblTotletime")->text(), u"00:03"_s, kWaitMs);
+        QCOMPARE(p.media.playState(), int(MediaComponent::Playing));
+        p.window().imgStop_Click();
     }
 
     void everyEntryFailing_stopsAfterOnePass()
     {
-        QTemporaryDir dir;
-        QFile text(dir.filePath(QStringLiteral("notes.mp3")));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("not audio at all\n");
+        QFile text(m_media.filePath(u"notes.mp3"_s));
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not audio at all\n") > 0);
         text.close();
-        auto p = playerWithTracks(2, {dir.filePath(QStringLiteral("missing.mp3")), text.fileName()});
+        RealPlayer p(2, {m_media.filePath(u"missing.mp3"_s), text.fileName()});
         int opened = 0;
-        connect(&p->media, &MediaComponent::statusChange, this, [&] {
-            if (p->media.playState() == MediaComponent::Stopped)
+        connect(&p.media, &MediaComponent::statusChange, this, [&] {
+            if (p.media.playState() == MediaComponent::Stopped)
                 ++opened;
         });
-        p->fixture.window->imgPlay_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(p->fixture.label("lblCurrent")->text(), QStringLiteral("已停止"), kWaitMs);
+        p.window().imgPlay_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.fixture.label("lblCurrent")->text(), u"已停止"_s, kWaitMs);
         const int reports = opened;
         QTest::qWait(1000);
         QCOMPARE(opened, reports); // it does not spin
