@@ -19,6 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Runs body in a child process that then waits until killed; returns its pid
@@ -65,56 +67,53 @@ private slots:
 
     void presence_followsTheWindowsLifetime_andMatchesClassAndCaption()
     {
-        const QString caption = QStringLiteral("TamselMP3Player 更新程序");
+        const QString caption = u"TamselMP3Player 更新程序"_s;
         QVERIFY(!WindowPresence::exists(caption));
         {
             auto window = WindowPresence::announce(caption);
             QVERIFY(window->isActive());
             QVERIFY(WindowPresence::exists(caption));
-            QVERIFY(!WindowPresence::exists(QStringLiteral("TamselMP3Player")));
-            QVERIFY(!WindowPresence::exists(caption, QStringLiteral("OtherClass")));
+            QVERIFY(!WindowPresence::exists(u"TamselMP3Player"_s));
+            QVERIFY(!WindowPresence::exists(caption, u"OtherClass"_s));
         }
         QVERIFY(!WindowPresence::exists(caption));
     }
 
     void presence_seesOtherProcesses_andForgetsCrashedOnes()
     {
-        const QString caption = QStringLiteral("TamselMP3Player");
+        const QString caption = u"TamselMP3Player"_s;
         const pid_t child = inChildProcess([&] { static auto window = WindowPresence::announce(caption); });
         QVERIFY(child > 0);
         QVERIFY(WindowPresence::exists(caption));
         killHard(child); // no clean-up runs in the child
         QVERIFY(!WindowPresence::exists(caption));
         // The dead record is swept away, not just skipped.
-        QCOMPARE(
-            QDir(WindowPresence::recordFolder()).entryList({QStringLiteral("*.window")}, QDir::Files).size(),
-            0);
+        QCOMPARE(QDir(WindowPresence::recordFolder()).entryList({u"*.window"_s}, QDir::Files).size(), 0);
     }
 
     void singleInstance_isRefusedWhileAnotherLives_andFreedWhenItDies()
     {
-        const pid_t child =
-            inChildProcess([] { WindowPresence::claimSingleInstance(QStringLiteral("KivuUpdate")); });
+        const pid_t child = inChildProcess([] { WindowPresence::claimSingleInstance(u"KivuUpdate"_s); });
         QVERIFY(child > 0);
-        QVERIFY(!WindowPresence::claimSingleInstance(QStringLiteral("KivuUpdate")));
-        QVERIFY(WindowPresence::claimSingleInstance(QStringLiteral("TamselMP3Player")));
+        QVERIFY(!WindowPresence::claimSingleInstance(u"KivuUpdate"_s));
+        QVERIFY(WindowPresence::claimSingleInstance(u"TamselMP3Player"_s));
         killHard(child);
-        QVERIFY(WindowPresence::claimSingleInstance(QStringLiteral("KivuUpdate")));
+        QVERIFY(WindowPresence::claimSingleInstance(u"KivuUpdate"_s));
     }
 
     void versionText_padsEachFieldToTwoDigits()
     {
-        QCOMPARE(AppInfo::localVersionText(), QStringLiteral("13.05.22"));
-        QCOMPARE(AppInfo::versionText(1, 2, 3), QStringLiteral("01.02.03"));
-        QCOMPARE(AppInfo::versionText(100, 5, 22), QStringLiteral("100.05.22"));
+        QCOMPARE(AppInfo::localVersionText(), u"13.05.22"_s);
+        QCOMPARE(AppInfo::versionText(1, 2, 3), u"01.02.03"_s);
+        QCOMPARE(AppInfo::versionText(100, 5, 22), u"100.05.22"_s);
     }
 
     void noticeUrl_environmentOverridesTheBuiltInAddress()
     {
         qputenv("TAMSEL_NOTICE_URL", "http://127.0.0.1:8000/n.html");
-        QCOMPARE(AppInfo::noticePageUrl(), QStringLiteral("http://127.0.0.1:8000/n.html"));
+        QCOMPARE(AppInfo::noticePageUrl(), u"http://127.0.0.1:8000/n.html"_s);
         qunsetenv("TAMSEL_NOTICE_URL");
-        QVERIFY(AppInfo::noticePageUrl().startsWith(QStringLiteral("http")));
+        QVERIFY(AppInfo::noticePageUrl().startsWith(u"http"_s));
     }
 
     void skin_appliesStyleSheetWhenPresent_andMissingIsNoError()
@@ -123,39 +122,39 @@ private slots:
         qApp->setStyleSheet(QString());
         QVERIFY(!Skin::attach(folder.path()));
         QCOMPARE(qApp->styleSheet(), QString());
-        QFile skin(folder.filePath(QStringLiteral("Tamsel.Skin")));
-        QVERIFY(skin.open(QIODevice::WriteOnly));
-        skin.write("QListWidget { background: black; }");
+        const QString sheet = u"QListWidget { background: black; }"_s;
+        QFile skin(folder.filePath(u"Tamsel.Skin"_s));
+        QVERIFY(skin.open(QIODevice::WriteOnly) && skin.write(sheet.toUtf8()) == sheet.size());
         skin.close();
         QVERIFY(Skin::attach(folder.path()));
-        QCOMPARE(qApp->styleSheet(), QStringLiteral("QListWidget { background: black; }"));
+        QCOMPARE(qApp->styleSheet(), sheet);
         qApp->setStyleSheet(QString());
     }
 
     void connectivity_loopbackIsAlwaysReachable()
     {
         SystemConnectivity connectivity;
-        QVERIFY(connectivity.isConnected(QStringLiteral("http://127.0.0.1:9/notice.html")));
-        QVERIFY(connectivity.isConnected(QStringLiteral("http://localhost/notice.html")));
-        QVERIFY(connectivity.isConnected(QStringLiteral("http://[::1]:8080/")));
+        for (const QString &url : {u"http://127.0.0.1:9/notice.html"_s, u"http://localhost/notice.html"_s,
+                                   u"http://[::1]:8080/"_s})
+            QVERIFY2(connectivity.isConnected(url), qPrintable(url));
     }
 
     void timeText_formsMinutesAndHours()
     {
-        QCOMPARE(MediaComponent::timeText(0), QStringLiteral("00:00"));
-        QCOMPARE(MediaComponent::timeText(75.9), QStringLiteral("01:15"));
-        QCOMPARE(MediaComponent::timeText(3725), QStringLiteral("01:02:05"));
-        QCOMPARE(MediaComponent::timeText(-3), QStringLiteral("00:00"));
-        QCOMPARE(MediaComponent::timeText(qQNaN()), QStringLiteral("00:00"));
+        QCOMPARE(MediaComponent::timeText(0), u"00:00"_s);
+        QCOMPARE(MediaComponent::timeText(75.9), u"01:15"_s);
+        QCOMPARE(MediaComponent::timeText(3725), u"01:02:05"_s);
+        QCOMPARE(MediaComponent::timeText(-3), u"00:00"_s);
+        QCOMPARE(MediaComponent::timeText(qQNaN()), u"00:00"_s);
     }
 
     void dialogFilter_becomesQtFilter_withAllFilesForExtensionless()
     {
         FileDialogSettings settings;
-        settings.filter = QStringLiteral("*.mp3文件|*.mp3|All file(*.*)|*.*");
-        QCOMPARE(settings.qtFilter(), QStringLiteral("*.mp3文件 (*.mp3);;All file(*.*) (*)"));
-        settings.filter = QStringLiteral("播放列表(*.m3u)|*.m3u");
-        QCOMPARE(settings.qtFilter(), QStringLiteral("播放列表(*.m3u) (*.m3u)"));
+        settings.filter = u"*.mp3文件|*.mp3|All file(*.*)|*.*"_s;
+        QCOMPARE(settings.qtFilter(), u"*.mp3文件 (*.mp3);;All file(*.*) (*)"_s);
+        settings.filter = u"播放列表(*.m3u)|*.m3u"_s;
+        QCOMPARE(settings.qtFilter(), u"播放列表(*.m3u) (*.m3u)"_s);
     }
 
     void shapedWindow_hardEdgedPicture_isOpaqueOrClearAndKeepsItsColours()
@@ -164,8 +163,8 @@ private slots:
         const int alphas[] = {0, 127, 128, 255};
         for (int x = 0; x < 4; ++x)
             soft.setPixel(x, 0, qRgba(200, 100, 50, alphas[x]));
-        const QImage hard = ShapedWindow::hardEdged(QPixmap::fromImage(soft)).toImage().convertToFormat(
-            QImage::Format_ARGB32);
+        QImage hard = ShapedWindow::hardEdged(QPixmap::fromImage(soft)).toImage();
+        hard.convertTo(QImage::Format_ARGB32);
         QCOMPARE(hard.pixel(0, 0), 0u);
         QCOMPARE(hard.pixel(1, 0), 0u);
         QCOMPARE(qAlpha(hard.pixel(2, 0)), 255);
@@ -178,28 +177,29 @@ private slots:
         QWidget window;
         window.resize(100, 60);
         ShapedWindow::apply(&window);
-        auto *picture = new QLabel(&window);
-        picture->setAutoFillBackground(true);
-        picture->setStyleSheet(QStringLiteral("background: #202020"));
-        picture->setGeometry(10, 10, 20, 20);
-        auto *bar = new QLabel(&window);
-        bar->setAutoFillBackground(true);
-        bar->setStyleSheet(QStringLiteral("background: #c00000"));
-        bar->setGeometry(50, 40, 30, 5);
+        const auto child = [&](const char *colour, const QRect &place) {
+            auto *label = new QLabel(&window);
+            label->setAutoFillBackground(true);
+            label->setStyleSheet(u"background: "_s + QLatin1String(colour));
+            label->setGeometry(place);
+            return label;
+        };
+        auto *picture = child("#202020", {10, 10, 20, 20});
+        auto *bar = child("#c00000", {50, 40, 30, 5});
+        const QRegion barShape(50, 40, 30, 5), movedPicture(0, 0, 20, 20);
         window.show();
         QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
 
-        // Only the two children are left of the blue window, cut as it is shown.
-        const QRegion both = QRegion(10, 10, 20, 20) + QRegion(50, 40, 30, 5);
-        QCOMPARE(window.mask(), both);
+        // Only the two children are left of the window, cut as it is shown.
+        QCOMPARE(window.mask(), QRegion(10, 10, 20, 20) + barShape);
 
         // Moving, hiding and showing a child cut the shape again.
         picture->move(0, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), QRegion(0, 0, 20, 20) + QRegion(50, 40, 30, 5), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), movedPicture + barShape, 2000);
         bar->hide();
-        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), QRegion(0, 0, 20, 20), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), movedPicture, 2000);
         bar->show();
-        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), QRegion(0, 0, 20, 20) + QRegion(50, 40, 30, 5), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.mask(), movedPicture + barShape, 2000);
     }
 
 private:
