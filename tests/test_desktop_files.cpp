@@ -7,6 +7,8 @@
 #include <QSvgRenderer>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 #ifndef TAMSEL_BUILD_DIR
 #error "the test needs the build folder and cmake"
 #endif
@@ -31,7 +33,7 @@ Run run(const QString &program, const QStringList &arguments, const QProcessEnvi
     if (!process.waitForFinished(kToolTimeoutMs)) {
         process.kill();
         process.waitForFinished();
-        return {-1, QStringLiteral("did not finish")};
+        return {-1, u"did not finish"_s};
     }
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAll())};
@@ -66,11 +68,9 @@ private slots:
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<bool>("staged");
         QTest::addColumn<bool>("quoted");
-        QTest::newRow("plain prefix") << QStringLiteral("opt/tamsel") << false << false;
-        QTest::newRow("blanks and Chinese in the prefix")
-            << QStringLiteral("我的 程序/tamsel") << false << true;
-        QTest::newRow("staged for a package (DESTDIR)")
-            << QStringLiteral("usr/local/tamsel") << true << false;
+        QTest::newRow("plain prefix") << u"opt/tamsel"_s << false << false;
+        QTest::newRow("blanks and Chinese in the prefix") << u"我的 程序/tamsel"_s << false << true;
+        QTest::newRow("staged for a package (DESTDIR)") << u"usr/local/tamsel"_s << true << false;
     }
 
     void install_laysOutValidDesktopFiles()
@@ -82,49 +82,45 @@ private slots:
         const QString target = dir.filePath(prefix);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // Staged: the files land under DESTDIR, but name the prefix they will live in.
-        const QString stage = dir.filePath(QStringLiteral("stage"));
+        const QString stage = dir.filePath(u"stage"_s);
         if (staged)
-            env.insert(QStringLiteral("DESTDIR"), stage);
+            env.insert(u"DESTDIR"_s, stage);
         const QString root = staged ? stage + target : target;
-        const Run install = run(QStringLiteral(TAMSEL_CMAKE),
-                                {QStringLiteral("--install"), QStringLiteral(TAMSEL_BUILD_DIR),
-                                 QStringLiteral("--prefix"), target},
-                                env);
+        const Run install =
+            run(QStringLiteral(TAMSEL_CMAKE),
+                {u"--install"_s, QStringLiteral(TAMSEL_BUILD_DIR), u"--prefix"_s, target}, env);
         QVERIFY2(install.exitCode == 0, qPrintable(install.output));
 
         const QString id = AppInfo::applicationId();
-        const QString desktop = QStringLiteral("%1/share/applications/%2.desktop").arg(root, id);
-        const QString icon = QStringLiteral("%1/share/icons/hicolor/scalable/apps/%2.svg").arg(root, id);
-        const QString metainfo = QStringLiteral("%1/share/metainfo/%2.metainfo.xml").arg(root, id);
+        const QString desktop = u"%1/share/applications/%2.desktop"_s.arg(root, id);
+        const QString icon = u"%1/share/icons/hicolor/scalable/apps/%2.svg"_s.arg(root, id);
+        const QString metainfo = u"%1/share/metainfo/%2.metainfo.xml"_s.arg(root, id);
 
         const Run entryCheck = run(tool("desktop-file-validate"), {desktop});
         QVERIFY2(entryCheck.exitCode == 0 && entryCheck.output.trimmed().isEmpty(),
                  qPrintable(entryCheck.output));
-        const Run dataCheck =
-            run(tool("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"), metainfo});
+        const Run dataCheck = run(tool("appstreamcli"), {u"validate"_s, u"--no-net"_s, metainfo});
         QVERIFY2(dataCheck.exitCode == 0, qPrintable(dataCheck.output));
 
         // The entry's keys, values as written.
         QMap<QString, QString> entry;
-        for (const QString &line : readAll(desktop).split(QLatin1Char('\n')))
-            entry.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
-        QCOMPARE(entry.value(QStringLiteral("Name")), QStringLiteral("TamselMP3Player"));
-        QCOMPARE(entry.value(QStringLiteral("Name[zh_CN]")), QStringLiteral("迷你MP3播放器"));
-        const QStringList types = entry.value(QStringLiteral("MimeType")).split(QLatin1Char(';'));
-        QVERIFY(types.contains(QStringLiteral("audio/mpeg")) &&
-                types.contains(QStringLiteral("audio/x-mpegurl")));
+        for (const QString &line : readAll(desktop).split(u'\n'))
+            entry.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+        QCOMPARE(entry.value(u"Name"_s), u"TamselMP3Player"_s);
+        QCOMPARE(entry.value(u"Name[zh_CN]"_s), u"迷你MP3播放器"_s);
+        const QStringList types = entry.value(u"MimeType"_s).split(u';');
+        QVERIFY(types.contains(u"audio/mpeg"_s) && types.contains(u"audio/x-mpegurl"_s));
         // The entry starts the installed player by its full path, quoted when it must be.
-        const QString program = target + QStringLiteral("/TamselMP3Player");
-        QCOMPARE(entry.value(QStringLiteral("Exec")),
-                 (quoted ? QLatin1Char('"') + program + QLatin1Char('"') : program) + QStringLiteral(" %U"));
-        const QFileInfo installed(root + QStringLiteral("/TamselMP3Player"));
+        const QString program = target + u"/TamselMP3Player"_s;
+        QCOMPARE(entry.value(u"Exec"_s), (quoted ? u"\"%1\""_s.arg(program) : program) + u" %U"_s);
+        const QFileInfo installed(root + u"/TamselMP3Player"_s);
         QVERIFY(installed.isFile() && installed.isExecutable());
-        QVERIFY(QFileInfo(root + QStringLiteral("/KivuUpdate")).isExecutable());
+        QVERIFY(QFileInfo(root + u"/KivuUpdate"_s).isExecutable());
 
-        QCOMPARE(entry.value(QStringLiteral("Icon")), id);
+        QCOMPARE(entry.value(u"Icon"_s), id);
         QVERIFY(QSvgRenderer(icon).isValid());
-        QVERIFY(readAll(metainfo).contains(
-            QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(id)));
+        const QString launchable = u"<launchable type=\"desktop-id\">%1.desktop</launchable>"_s.arg(id);
+        QVERIFY(readAll(metainfo).contains(launchable));
     }
 };
 
