@@ -1,6 +1,8 @@
 #include "BoundedText.h"
 
+#include <QDir>
 #include <QFile>
+#include <QUrl>
 
 #include <cstring>
 
@@ -32,6 +34,16 @@ bool isOverlongPath(const QString &path)
     if (path.size() * 3 <= kMaxPathBytes)
         return false;
     return QFile::encodeName(path).size() > kMaxPathBytes;
+}
+
+QUrl parseUri(const QString &uri)
+{
+    return uri.size() <= kMaxUriBytes ? QUrl(uri) : QUrl();
+}
+
+bool isUsablePath(const QString &path)
+{
+    return !path.contains(QChar(0)) && QDir::isAbsolutePath(path) && !isOverlongPath(path);
 }
 
 } // namespace BoundedText

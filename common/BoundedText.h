@@ -3,6 +3,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+class QUrl;
+
 // Caps on names and titles that come from outside (playlists, tags, remote
 // calls): a label, a list row or a D-Bus message never has to carry more than
 // a window can show.
@@ -25,5 +27,13 @@ QString forDisplayFromUtf8(const char *utf8);
 
 // True when path, in the system's file name encoding, is longer than a path can be.
 bool isOverlongPath(const QString &path);
+
+// A URI from a remote caller, parsed only when it is no longer than a local
+// file's URI can be; an empty URL otherwise.
+QUrl parseUri(const QString &uri);
+
+// True when a path from a remote caller can name a file: absolute, without a
+// NUL, not longer than a path can be.
+bool isUsablePath(const QString &path);
 
 } // namespace BoundedText

@@ -137,11 +137,9 @@ void AppInstance::Open(const QStringList &uris, const QVariantMap &)
     QStringList files;
     files.reserve(uris.size());
     for (const QString &uri : uris) {
-        // Longer than any local file's URI: not even parsed.
-        const QUrl url = uri.size() <= BoundedText::kMaxUriBytes ? QUrl(uri) : QUrl();
+        const QUrl url = BoundedText::parseUri(uri);
         const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-        if (path.isEmpty() || path.contains(QChar(0)) || !QDir::isAbsolutePath(path) ||
-            BoundedText::isOverlongPath(path)) {
+        if (path.isEmpty() || !BoundedText::isUsablePath(path)) {
             // All or nothing, so that the caller knows what happened.
             refuse(QDBusError::InvalidArgs,
                    QStringLiteral("not a local file: %1").arg(BoundedText::forDisplay(uri)));

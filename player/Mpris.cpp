@@ -14,7 +14,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QListWidget>
@@ -591,15 +590,14 @@ void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &track, qlonglong pos
 
 void MprisPlayerAdaptor::OpenUri(const QString &uri)
 {
-    // Longer than any local file's URI: not even parsed.
-    const QUrl url = uri.size() <= BoundedText::kMaxUriBytes ? QUrl(uri) : QUrl();
+    const QUrl url = BoundedText::parseUri(uri);
     const QString path = url.isLocalFile() ? url.toLocalFile() : (url.scheme().isEmpty() ? uri : QString());
     if (path.isEmpty()) {
         m_service->refuseCall(kNotSupported, QStringLiteral("only local files can be opened"));
         return;
     }
     // Replies quote at most what a window shows.
-    if (path.contains(QChar(0)) || !QDir::isAbsolutePath(path) || BoundedText::isOverlongPath(path)) {
+    if (!BoundedText::isUsablePath(path)) {
         m_service->refuseCall(kInvalidArgs,
                               QStringLiteral("not a usable file name: %1").arg(BoundedText::forDisplay(uri)));
         return;
