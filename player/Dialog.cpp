@@ -1,6 +1,7 @@
 #include "Dialog.h"
 
 #include "Connectivity.h"
+#include "Names.h"
 #include "NoticePage.h"
 
 #include <QPlainTextEdit>
@@ -27,7 +28,7 @@ Dialog::Dialog(Connectivity *connectivity, const QString &noticeUrl, const QStri
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("Dialog"));
-    setWindowTitle(QStringLiteral("消息推送："));
+    setWindowTitle(Names::kPushCaption);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(px(6030), px(3195));
 

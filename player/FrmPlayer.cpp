@@ -3,6 +3,7 @@
 #include "ImageButton.h"
 #include "LineControl.h"
 #include "Mini.h"
+#include "Names.h"
 #include "Pictures.h"
 #include "PlaylistDropTarget.h"
 #include "SeekBar.h"
@@ -30,7 +31,6 @@
 
 namespace {
 
-const QString kCaption = QStringLiteral("TamselMP3Player");
 // The light blue of the list's and the labels' text.
 const QColor kLightBlue(192, 192, 255);
 const QColor kProgress(0, 64, 0);
@@ -92,7 +92,7 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
     static const bool accessibleWindows = (QAccessible::installFactory(windowInterface), true);
     Q_UNUSED(accessibleWindows);
     setObjectName(QStringLiteral("frmPlayer"));
-    setWindowTitle(kCaption);
+    setWindowTitle(Names::kPlayerCaption);
     setWindowIcon(QIcon(Pictures::path("app.svg")));
     setWindowFlag(Qt::FramelessWindowHint, true);
     setFixedSize(kClientWidth, kClientHeight);
@@ -313,7 +313,7 @@ bool FrmPlayer::load()
         move(area.x() + area.width() / 2 - width() / 2, area.y());
     }
     show();
-    m_presence = WindowPresence::announce(kCaption);
+    m_presence = WindowPresence::announce(Names::kPlayerCaption);
 
     timerDisplay->start();
     timerTotle->start();

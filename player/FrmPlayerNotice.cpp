@@ -1,6 +1,7 @@
 // The main window's part of the notice page: the message push read at
 // start-up, the update check it opens, and the hand-off of a new updater.
 #include "FrmPlayer.h"
+#include "Names.h"
 
 #include "AppInfo.h"
 #include "Connectivity.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-const QString kUpdaterCaption = QStringLiteral("TamselMP3Player 更新程序");
 // Retries after failed swaps grow to at most this.
 constexpr int kMaxRetryMs = 5 * 60 * 1000;
 
@@ -173,14 +173,14 @@ void FrmPlayer::Timer2_Timer()
         return;
     const bool watched = m_handOffWatch && m_handOffWatch->directories().size() == 2;
     const QDir folder(m_services.programFolder);
-    if (!isFile(folder.filePath(AppInfo::executableName(QStringLiteral("NewKivuUpdate"))))) {
+    if (!isFile(folder.filePath(AppInfo::executableName(Names::kNewUpdaterProgram)))) {
         if (watched)
             m_handOffRecheck->stop();
         else
             m_handOffRecheck->start(m_services.handOffRecheckMs);
         return;
     }
-    if (WindowPresence::exists(kUpdaterCaption)) {
+    if (WindowPresence::exists(Names::kUpdaterCaption)) {
         m_handOffRecheck->start(m_services.handOffRecheckMs);
         return;
     }
@@ -190,9 +190,9 @@ void FrmPlayer::Timer2_Timer()
 void FrmPlayer::killUD()
 {
     const QDir folder(m_services.programFolder);
-    if (!isFile(folder.filePath(AppInfo::executableName(QStringLiteral("KivuUpdate")))) ||
-        !isFile(folder.filePath(AppInfo::executableName(QStringLiteral("NewKivuUpdate")))) ||
-        WindowPresence::exists(kUpdaterCaption))
+    if (!isFile(folder.filePath(AppInfo::executableName(Names::kUpdaterProgram))) ||
+        !isFile(folder.filePath(AppInfo::executableName(Names::kNewUpdaterProgram))) ||
+        WindowPresence::exists(Names::kUpdaterCaption))
         return;
     // The rest lets a just-closed updater finish leaving; the window goes on meanwhile.
     if (!m_handOffWait->isActive())
@@ -202,10 +202,10 @@ void FrmPlayer::killUD()
 void FrmPlayer::finishKillUD()
 {
     const QDir folder(m_services.programFolder);
-    const QString updater = folder.filePath(AppInfo::executableName(QStringLiteral("KivuUpdate")));
-    const QString newUpdater = folder.filePath(AppInfo::executableName(QStringLiteral("NewKivuUpdate")));
+    const QString updater = folder.filePath(AppInfo::executableName(Names::kUpdaterProgram));
+    const QString newUpdater = folder.filePath(AppInfo::executableName(Names::kNewUpdaterProgram));
     // An updater may have opened, or the files changed, during the rest.
-    if (!isFile(updater) || !isFile(newUpdater) || WindowPresence::exists(kUpdaterCaption)) {
+    if (!isFile(updater) || !isFile(newUpdater) || WindowPresence::exists(Names::kUpdaterCaption)) {
         Timer2->start();
         return;
     }

@@ -1,5 +1,6 @@
 // The main window's transport, end-of-track handling and time display.
 #include "FrmPlayer.h"
+#include "Names.h"
 
 #include "LineControl.h"
 #include "MediaComponent.h"
@@ -16,8 +17,6 @@
 namespace {
 
 const QString kResetTime = QStringLiteral("00:00:00");
-const QString kStopped = QStringLiteral("已停止");
-const QString kPaused = QStringLiteral("已暂停");
 
 const QString kModeCaptions[] = {QStringLiteral("随机循环"), QStringLiteral("单曲循环"), QStringLiteral("全部循环"),
                                  QStringLiteral("顺序循环")};
@@ -97,7 +96,7 @@ void FrmPlayer::imgPause_Click()
 {
     if (!m_state.isPaused) {
         m_services.media->pause();
-        lblCurrent->setText(kPaused);
+        lblCurrent->setText(Names::kStatusPaused);
         timerDisplay->stop();
         timerTotle->stop();
         m_state.isPaused = true;
@@ -116,7 +115,7 @@ void FrmPlayer::imgStop_Click()
     m_services.media->stop();
     if (m_playlist.count() > 0)
         listName->setCurrentRow(-1);
-    resetDisplay(kStopped);
+    resetDisplay(Names::kStatusStopped);
 }
 
 void FrmPlayer::stepToEntry(int step)
@@ -206,7 +205,7 @@ void FrmPlayer::wmp_StatusChange()
         m_failedEnds = 0;
         media->stop();
         listName->setCurrentRow(-1);
-        resetDisplay(kStopped);
+        resetDisplay(Names::kStatusStopped);
         return;
     }
 
@@ -227,7 +226,7 @@ void FrmPlayer::wmp_StatusChange()
         if (current >= count - 1) {
             media->stop();
             listName->setCurrentRow(-1);
-            resetDisplay(kStopped);
+            resetDisplay(Names::kStatusStopped);
             return;
         }
         next = current + 1;
@@ -253,7 +252,7 @@ void FrmPlayer::wmp_DurationChange()
 void FrmPlayer::timerDisplay_Timer()
 {
     if (m_services.media->playState() == MediaComponent::Playing)
-        lblCurrent->setText(QStringLiteral("正在播放:") + m_services.media->currentMediaName());
+        lblCurrent->setText(Names::kStatusPlaying + m_services.media->currentMediaName());
 }
 
 void FrmPlayer::timerTotle_Timer()

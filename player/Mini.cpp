@@ -2,6 +2,7 @@
 
 #include "FrmPlayer.h"
 #include "ImageButton.h"
+#include "Names.h"
 #include "Pictures.h"
 
 #include "MediaComponent.h"
@@ -15,10 +16,6 @@
 
 namespace {
 
-const QString kCaption = QStringLiteral("TamselMP3Player");
-const QString kPlaying = QStringLiteral("正在播放");
-const QString kPaused = QStringLiteral("已暂停");
-const QString kStopped = QStringLiteral("已停止");
 // The status line moves this far each tick: 1000 twips a second.
 constexpr double kScrollStep = 100;
 
@@ -40,7 +37,7 @@ void setTextColour(QLabel *label, const QColor &colour)
 Mini::Mini(FrmPlayer *main) : m_main(main)
 {
     setObjectName(QStringLiteral("Mini"));
-    setWindowTitle(kCaption);
+    setWindowTitle(Names::kPlayerCaption);
     setWindowIcon(QIcon(Pictures::path("app.svg")));
     setAccessibleDescription(QStringLiteral("迷你模式"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -137,7 +134,7 @@ void Mini::load()
     // Set before the window is shown, so no native window is re-created.
     if (m_main->topmostCaption() == QStringLiteral("取消置顶"))
         setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    m_presence = WindowPresence::announce(kCaption);
+    m_presence = WindowPresence::announce(Names::kPlayerCaption);
     Timer1->start();
 }
 
@@ -216,12 +213,12 @@ void Mini::Image10_Click()
 void Mini::Timer1_Timer()
 {
     const QString status = m_main->statusCaption();
-    const bool playing = status.startsWith(kPlaying);
-    if (playing || status.startsWith(kPaused) || status.startsWith(kStopped))
+    const bool playing = status.startsWith(Names::kStatusPlaying);
+    if (playing || status.startsWith(Names::kStatusPaused) || status.startsWith(Names::kStatusStopped))
         setLabel1Text(status);
 
     const QString shown = Label1->text();
-    if (shown == kPaused || shown == kStopped) {
+    if (shown == Names::kStatusPaused || shown == Names::kStatusStopped) {
         setLabel1Left(width() * kTwipsPerPixel / 2.0 - label1Width() / 2.0);
     } else if (playing) {
         setLabel1Left(m_label1Left - kScrollStep);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Names.h"
+
 #include <QDBusAbstractAdaptor>
 #include <QDBusContext>
 #include <QDBusObjectPath>
@@ -97,7 +99,7 @@ public:
     bool canSetFullscreen() const { return false; }
     bool fullscreen() const { return false; }
     bool hasTrackList() const { return true; }
-    QString identity() const { return QStringLiteral("TamselMP3Player"); }
+    QString identity() const { return Names::kPlayerProgram; }
     QString desktopEntry() const;
     QStringList supportedUriSchemes() const { return {QStringLiteral("file")}; }
     QStringList supportedMimeTypes() const;

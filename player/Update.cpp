@@ -2,6 +2,7 @@
 
 #include "AppInfo.h"
 #include "Connectivity.h"
+#include "Names.h"
 #include "NoticePage.h"
 #include "Prompts.h"
 #include "ShapedWindow.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-const QString kCaption = QStringLiteral("TamselMP3Player");
 
 int px(int twips)
 {
@@ -32,7 +32,7 @@ Update::Update(const PlayerServices &services, QWidget *mainWindow)
     : QWidget(mainWindow, Qt::Window), m_services(services)
 {
     setObjectName(QStringLiteral("Update"));
-    setWindowTitle(kCaption);
+    setWindowTitle(Names::kPlayerCaption);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(kWidth, kHeight);
     ShapedWindow::apply(this);
@@ -149,7 +149,7 @@ void Update::offerUpdate()
                                         Prompts::OkCancel, Prompts::NoIcon);
     if (answer == Prompts::AnswerOk) {
         const QString folder = m_services.programFolder;
-        const QString updater = AppInfo::executableName(QStringLiteral("KivuUpdate"));
+        const QString updater = AppInfo::executableName(Names::kUpdaterProgram);
         // An updater that is there but cannot be started is as good as missing.
         if (QFileInfo(QDir(folder).filePath(updater)).isFile() &&
             m_services.shell->startProgram(folder, updater)) {
@@ -183,7 +183,7 @@ void Update::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     // The updater will not work beside a window of ours with this caption.
     if (!m_presence)
-        m_presence = WindowPresence::announce(kCaption);
+        m_presence = WindowPresence::announce(Names::kPlayerCaption);
 }
 
 void Update::hideEvent(QHideEvent *event)

@@ -6,6 +6,7 @@
 #include "Connectivity.h"
 #include "GstMediaComponent.h"
 #include "Mpris.h"
+#include "Names.h"
 #include "ProcessSignals.h"
 #include "Prompts.h"
 #include "Shell.h"
@@ -20,7 +21,7 @@ int main(int argc, char *argv[])
 {
     Accessibility::joinBusAlways();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("TamselMP3Player"));
+    QApplication::setApplicationName(Names::kPlayerProgram);
     QGuiApplication::setDesktopFileName(AppInfo::applicationId());
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
     Translations::installQtChinese(&app);

@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "Names.h"
 #include "UD.h"
 
 #include "Connectivity.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-const QString kCaption = QStringLiteral("TamselMP3Player 更新程序");
 const QString kLoadingLog = QStringLiteral("正在获取更新信息");
 const QString kCrLf = QStringLiteral("\r\n");
 
@@ -26,7 +26,7 @@ const QString kCrLf = QStringLiteral("\r\n");
 Form1::Form1(const UpdaterServices &services, QWidget *parent) : QDialog(parent), m_services(services)
 {
     setObjectName(QStringLiteral("form1"));
-    setWindowTitle(kCaption);
+    setWindowTitle(Names::kUpdaterCaption);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setFixedSize(420, 300);
 
@@ -210,7 +210,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 void Form1::showEvent(QShowEvent *event)
 {
     if (!m_presence)
-        m_presence = WindowPresence::announce(kCaption);
+        m_presence = WindowPresence::announce(Names::kUpdaterCaption);
     QDialog::showEvent(event);
 }
 

@@ -1,5 +1,6 @@
 #include "UD.h"
 
+#include "Names.h"
 #include "StagedInstall.h"
 
 #include "AppInfo.h"
@@ -24,8 +25,6 @@
 
 namespace {
 
-const QString kCaption = QStringLiteral("TamselMP3Player 更新程序");
-const QString kPlayerCaption = QStringLiteral("TamselMP3Player");
 const QString kDownloading = QStringLiteral("正在下载 ");
 constexpr int kWidth = 312;
 constexpr int kHeight = 46;
@@ -48,7 +47,7 @@ bool isWebAddress(const QString &address)
 UD::UD(const UpdaterServices &services, QWidget *parent) : QWidget(parent), m_services(services)
 {
     setObjectName(QStringLiteral("UD"));
-    setWindowTitle(kCaption);
+    setWindowTitle(Names::kUpdaterCaption);
     setFixedSize(kWidth, kHeight);
     ShapedWindow::apply(this);
 
@@ -116,7 +115,7 @@ void UD::load()
         return;
     }
     // The player's files cannot be replaced under it.
-    if (WindowPresence::exists(kPlayerCaption)) {
+    if (WindowPresence::exists(Names::kPlayerCaption)) {
         m_services.prompts->message(this, QStringLiteral("TamselMP3Player 更新提示:"),
                                     QStringLiteral("发现原程序正在运行,请关闭原程序后再点击更新."),
                                     Prompts::Ok, Prompts::Warning);
@@ -301,7 +300,7 @@ void UD::Timer1_Timer()
     // gone before it swaps in the new updater.
     close();
     m_services.shell->startProgram(m_services.programFolder,
-                                   AppInfo::executableName(QStringLiteral("TamselMP3Player")));
+                                   AppInfo::executableName(Names::kPlayerProgram));
 }
 
 void UD::failUpdate(const QString &why)
@@ -328,7 +327,7 @@ void UD::failUpdate(const QString &why)
 void UD::showEvent(QShowEvent *event)
 {
     if (!m_presence)
-        m_presence = WindowPresence::announce(kCaption);
+        m_presence = WindowPresence::announce(Names::kUpdaterCaption);
     QWidget::showEvent(event);
 }
 

@@ -1,6 +1,7 @@
 #include "UpdateFiles.h"
 
 #include "AppInfo.h"
+#include "Names.h"
 #include "NoticePage.h"
 
 #include <QFile>
@@ -69,15 +70,15 @@ bool isSafeName(const QString &name)
 
 QString savedName(const QString &name)
 {
-    if (name == AppInfo::executableName(QStringLiteral("KivuUpdate")))
-        return AppInfo::executableName(QStringLiteral("NewKivuUpdate"));
+    if (name == AppInfo::executableName(Names::kUpdaterProgram))
+        return AppInfo::executableName(Names::kNewUpdaterProgram);
     return name;
 }
 
 bool isProgram(const QString &name)
 {
-    return name == AppInfo::executableName(QStringLiteral("KivuUpdate")) ||
-           name == AppInfo::executableName(QStringLiteral("TamselMP3Player"));
+    return name == AppInfo::executableName(Names::kUpdaterProgram) ||
+           name == AppInfo::executableName(Names::kPlayerProgram);
 }
 
 } // namespace UpdateFiles

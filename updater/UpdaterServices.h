@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Names.h"
+
 #include <QString>
 
 class Connectivity;
@@ -19,7 +21,7 @@ struct UpdaterServices
     // The updater's own version text, compared with the published one.
     QString localVersion;
     // The name under which the one running updater holds its place.
-    QString instanceName = QStringLiteral("KivuUpdate");
+    QString instanceName = Names::kUpdaterProgram;
     // One step of the countdown before the player is started again.
     int countdownIntervalMs = 1000;
     // A page or a download that brings no data for this long has failed.

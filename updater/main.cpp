@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "AppInfo.h"
 #include "Connectivity.h"
+#include "Names.h"
 #include "Prompts.h"
 #include "Shell.h"
 #include "Translations.h"
@@ -14,7 +15,7 @@ int main(int argc, char *argv[])
 {
     Accessibility::joinBusAlways();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("KivuUpdate"));
+    QApplication::setApplicationName(Names::kUpdaterProgram);
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
     Translations::installQtChinese(&app);
 
