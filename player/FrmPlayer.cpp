@@ -9,6 +9,7 @@
 #include "SeekBar.h"
 
 #include "AtomicFile.h"
+#include "AudioTypes.h"
 #include "MediaComponent.h"
 #include "Prompts.h"
 #include "RegularFile.h"
@@ -361,7 +362,7 @@ int FrmPlayer::addChosenFiles(const QStringList &chosen)
 {
     int added = 0;
     // One file whose name ends in lower-case "m3u" is a playlist: its entries are added.
-    if (chosen.size() == 1 && QFileInfo(chosen.constFirst()).fileName().endsWith(QLatin1String("m3u"))) {
+    if (chosen.size() == 1 && AudioTypes::isPlaylistFileName(QFileInfo(chosen.constFirst()).fileName())) {
         QStringList paths;
         if (Playlist::readFile(chosen.constFirst(), &paths))
             added = m_playlist.append(paths);

@@ -1,6 +1,7 @@
 #include "Mpris.h"
 
 #include "AppInfo.h"
+#include "AudioTypes.h"
 #include "BoundedText.h"
 #include "FrmPlayer.h"
 #include "GstMediaComponent.h"
@@ -357,8 +358,7 @@ QString MprisRootAdaptor::desktopEntry() const
 
 QStringList MprisRootAdaptor::supportedMimeTypes() const
 {
-    return {QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-mpegurl"), QStringLiteral("audio/x-wav"),
-            QStringLiteral("audio/ogg"), QStringLiteral("audio/flac")};
+    return AudioTypes::mimeTypes();
 }
 
 void MprisRootAdaptor::Raise()
@@ -613,7 +613,7 @@ void MprisPlayerAdaptor::OpenUri(const QString &uri)
         return;
     }
     FrmPlayer *player = m_service->player();
-    const bool playlistFile = path.endsWith(QLatin1String("m3u"));
+    const bool playlistFile = AudioTypes::isPlaylistFileName(path);
     const int before = player->playlist().count();
     const int added = player->addChosenFiles({path});
     if (!playlistFile && added == 0) {

@@ -1,5 +1,6 @@
 #include "PathExpansion.h"
 
+#include "AudioTypes.h"
 #include "Playlist.h"
 
 #include <QCollator>
@@ -51,7 +52,7 @@ public:
                 if (info.isDir()) {
                     if (!info.isSymLink()) // a link may lead back up the tree
                         folders.append(info);
-                } else if (info.isFile() && isAudioFileName(info.fileName())) {
+                } else if (info.isFile() && AudioTypes::isAudioFileName(info.fileName())) {
                     files.append(info);
                 }
             }
@@ -89,16 +90,6 @@ private:
 
 } // namespace
 
-bool isAudioFileName(const QString &name)
-{
-    static const QStringList kSuffixes = {
-        QStringLiteral("mp3"), QStringLiteral("mp2"),  QStringLiteral("wav"),  QStringLiteral("ogg"),
-        QStringLiteral("oga"), QStringLiteral("opus"), QStringLiteral("flac"), QStringLiteral("m4a"),
-        QStringLiteral("aac"), QStringLiteral("wma")};
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 && kSuffixes.contains(name.mid(dot + 1), Qt::CaseInsensitive);
-}
-
 QStringList expand(const QStringList &items, const Bounds &bounds)
 {
     QStringList entries;
@@ -111,8 +102,7 @@ QStringList expand(const QStringList &items, const Bounds &bounds)
         const QFileInfo info(item);
         if (info.isDir()) {
             walk.addFolder(info.absoluteFilePath());
-        } else if (info.isFile() && info.fileName().endsWith(QLatin1String("m3u"))) {
-            // Lower-case "m3u" only, as the add dialog decides.
+        } else if (info.isFile() && AudioTypes::isPlaylistFileName(info.fileName())) {
             QStringList paths;
             if (Playlist::readFile(info.absoluteFilePath(), &paths))
                 walk.add(paths);

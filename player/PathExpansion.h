@@ -18,12 +18,9 @@ struct Bounds
     int maxMilliseconds = 2000;             // time spent walking folders
 };
 
-// The names a folder contributes: audio formats the engine plays.
-bool isAudioFileName(const QString &name);
-
 // The entries that items stand for, in order: a regular file whose name ends
 // in "m3u" gives its playlist's entries, any other regular file itself, a
-// folder its audio files in name order, each sub-folder's after them.
+// folder its audio files (AudioTypes) in name order, each sub-folder's after them.
 // Anything else (missing, a device, a pipe) gives nothing; hidden entries and
 // links to folders are not walked.
 QStringList expand(const QStringList &items, const Bounds &bounds = {});

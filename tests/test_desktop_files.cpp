@@ -1,6 +1,7 @@
 // What `cmake --install` lays out for the desktop: the menu entry, the icon and
 // the software-centre data, checked by the desktop's own validators.
 #include "AppInfo.h"
+#include "AudioTypes.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -108,8 +109,8 @@ private slots:
             entry.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
         QCOMPARE(entry.value(u"Name"_s), u"TamselMP3Player"_s);
         QCOMPARE(entry.value(u"Name[zh_CN]"_s), u"迷你MP3播放器"_s);
-        const QStringList types = entry.value(u"MimeType"_s).split(u';');
-        QVERIFY(types.contains(u"audio/mpeg"_s) && types.contains(u"audio/x-mpegurl"_s));
+        // Every type of the player's table, as the desktop file lists them.
+        QCOMPARE(entry.value(u"MimeType"_s), AudioTypes::mimeTypes().join(u';') + u';');
         // The entry starts the installed player by its full path, quoted when it must be.
         const QString program = target + u"/TamselMP3Player"_s;
         QCOMPARE(entry.value(u"Exec"_s), (quoted ? u"\"%1\""_s.arg(program) : program) + u" %U"_s);
