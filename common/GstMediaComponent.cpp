@@ -1,17 +1,14 @@
-#include "GstMediaComponent.h"
+#include "GstMediaComponentPrivate.h"
 
 #include "BoundedText.h"
+#include "GstAudioOutput.h"
 #include "RegularFile.h"
 
 #include <QFileInfo>
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
 #include <QtGlobal>
-
-#include <gst/audio/gstaudiobasesink.h>
-#include <gst/gst.h>
 
 #include <cmath>
 #include <mutex>
@@ -24,8 +21,7 @@ constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagText = 1u << 2;
 constexpr guint kPlayFlagVis = 1u << 3;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
-
-constexpr const char kDefaultSink[] = "autoaudiosink";
+constexpr guint kPlayFlagNativeAudio = 1u << 5;
 
 void initGstreamerOnce()
 {
@@ -39,22 +35,14 @@ void initGstreamerOnce()
     });
 }
 
-// A music player needs no low latency: larger sink periods wake this process
-// and the sound server far less often. Pause and seek still act at once.
-void onElementAdded(GstBin *, GstBin *, GstElement *element, gpointer)
-{
-    if (GST_IS_AUDIO_BASE_SINK(element))
-        g_object_set(element, "buffer-time", gint64(500000), "latency-time", gint64(50000), nullptr);
-}
-
 gint64 toClockTime(double seconds)
 {
     return static_cast<gint64>(seconds * GST_SECOND);
 }
 
-// The local file a media path names: a path, or a file:// URL. Empty for
-// anything else, so that a playlist line cannot reach the network or a device.
-QString localFileOf(const QString &path)
+} // namespace
+
+QString GstMediaComponent::Private::localFileOf(const QString &path)
 {
     if (!path.startsWith(QLatin1Char('/'))) {
         const QUrl url(path);
@@ -65,63 +53,13 @@ QString localFileOf(const QString &path)
     return QFileInfo(path).absoluteFilePath();
 }
 
-} // namespace
-
-struct GstMediaComponent::Private
+QByteArray GstMediaComponent::Private::playableUri(const QString &path)
 {
-    explicit Private(GstMediaComponent *owner) : q(owner) {}
-
-    GstMediaComponent *q;
-    QString sinkFactory;
-
-    GstElement *playbin = nullptr;
-    GstElement *panorama = nullptr;
-    GstBus *bus = nullptr;
-    QSocketNotifier *busNotifier = nullptr;
-
-    QString url;
-    QString title;
-    int state = MediaComponent::Undefined;
-    quint64 generation = 0;   // bumped by every setUrl; guards deferred work
-    bool wantPlaying = false; // where the pipeline is heading: playing, or paused
-    bool prerolled = false;   // reached PAUSED since the pipeline last left NULL
-    bool ended = false;       // this run already reported its end
-    double pendingSeek = 0;   // applied once prerolled; also the position shown until then
-    mutable double duration = 0;
-    double reportedDuration = 0; // the length last told through durationChanged
-
-    // The end-of-track handler opens the next media from inside the end
-    // notification and then expects one more "stopped" once it has opened.
-    bool inEndNotification = false;
-    bool stoppedReportArmed = false;
-    bool lastEndWasError = false;
-
-    int volume = 50;
-    bool mute = false;
-    double rate = 1.0;
-    int balance = 0;
-
-    bool ensureEngine();
-    GstElement *buildAudioSink();
-    void applyVolume();
-    void applyBalance();
-
-    void drainBus();
-    void handleMessage(GstMessage *msg);
-    void onPipelineState(GstState newState);
-    void handleTags(GstMessage *msg);
-    void finishMedia(bool error);
-    void endLater();
-    void learnDuration();
-
-    void setPipelineState(GstState target);
-    void resetToNull();
-    void seekTo(double seconds);
-    void applyRate();
-
-    void setState(int newState);
-    void reportStopped();
-};
+    // Only a regular file goes to the engine: its file source would open a
+    // FIFO on this thread and wait there for a writer, and read a device forever.
+    const QString file = localFileOf(path);
+    return RegularFile::exists(file) ? QUrl::fromLocalFile(file).toEncoded() : QByteArray();
+}
 
 bool GstMediaComponent::Private::ensureEngine()
 {
@@ -136,22 +74,29 @@ bool GstMediaComponent::Private::ensureEngine()
     }
     gst_object_ref_sink(playbin);
 
-    if (GstElement *sink = buildAudioSink())
-        g_object_set(playbin, "audio-sink", sink, nullptr);
+    const GstAudioOutput::Output output = GstAudioOutput::build(sinkFactory);
+    if (output.element)
+        g_object_set(playbin, "audio-sink", output.element, nullptr);
+    audioSink = output.element;
+    volumeFilter = output.volume;
+    panorama = output.panorama;
 
-    // Audio only: no video, subtitle or visualisation branches to build.
-    // Soft volume keeps "volume" working whatever the sink supports.
+    // Audio only: no video, subtitle or visualisation branches to build. Our
+    // own filters convert and make the volume; without them, playbin's soft
+    // volume keeps "volume" working whatever the sink supports.
     guint flags = 0;
     g_object_get(playbin, "flags", &flags, nullptr);
-    flags &= ~(kPlayFlagVideo | kPlayFlagText | kPlayFlagVis);
-    flags |= kPlayFlagAudio | kPlayFlagSoftVolume;
+    flags &= ~(kPlayFlagVideo | kPlayFlagText | kPlayFlagVis | kPlayFlagSoftVolume | kPlayFlagNativeAudio);
+    flags |= kPlayFlagAudio | (volumeFilter ? kPlayFlagNativeAudio : kPlayFlagSoftVolume);
     g_object_set(playbin, "flags", flags, nullptr);
 
     applyVolume();
     applyBalance();
-    g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
+    GstAudioOutput::tuneSinksOf(playbin);
 
     bus = gst_element_get_bus(playbin);
+    next.attach(playbin, audioSink, bus);
+    updateQueueAllowed();
     GPollFD pollFd = {};
     gst_bus_get_pollfd(bus, &pollFd);
     busNotifier = new QSocketNotifier(static_cast<qintptr>(pollFd.fd), QSocketNotifier::Read, q);
@@ -159,72 +104,10 @@ bool GstMediaComponent::Private::ensureEngine()
     return true;
 }
 
-GstElement *GstMediaComponent::Private::buildAudioSink()
-{
-    QString factory = sinkFactory;
-    if (factory.isEmpty())
-        factory = qEnvironmentVariable("TAMSEL_AUDIO_SINK");
-    if (factory.isEmpty())
-        factory = QString::fromLatin1(kDefaultSink);
-
-    // A description such as "alsasink device=null" or "wavenc ! filesink location=x.wav"
-    // is built as a bin; a plain name is one element.
-    GstElement *sink = nullptr;
-    if (factory.contains(QLatin1Char(' ')) || factory.contains(QLatin1Char('!'))) {
-        GError *error = nullptr;
-        sink = gst_parse_bin_from_description(factory.toUtf8().constData(), TRUE, &error);
-        if (error) {
-            qWarning("GstMediaComponent: audio sink \"%s\": %s", qPrintable(factory), error->message);
-            g_clear_error(&error);
-        }
-    } else {
-        sink = gst_element_factory_make(factory.toUtf8().constData(), nullptr);
-    }
-    if (!sink && factory != QLatin1String(kDefaultSink)) {
-        qWarning("GstMediaComponent: no audio sink \"%s\", using %s", qPrintable(factory), kDefaultSink);
-        factory = QString::fromLatin1(kDefaultSink);
-        sink = gst_element_factory_make(kDefaultSink, nullptr);
-    }
-    if (!sink)
-        return nullptr;
-    if (factory == QLatin1String("fakesink"))
-        g_object_set(sink, "sync", TRUE, nullptr); // keep real time, so positions and ends mean something
-
-    GstElement *convertIn = gst_element_factory_make("audioconvert", nullptr);
-    GstElement *pan = gst_element_factory_make("audiopanorama", nullptr);
-    GstElement *tempo = gst_element_factory_make("scaletempo", nullptr);
-    GstElement *convertOut = gst_element_factory_make("audioconvert", nullptr);
-    GstElement *resample = gst_element_factory_make("audioresample", nullptr);
-    if (!convertIn || !pan || !tempo || !convertOut || !resample) {
-        // Without the filters playbin still plays through the bare sink.
-        qWarning("GstMediaComponent: audio filters missing; balance and rate keep pitch unsupported");
-        for (GstElement *e : {convertIn, pan, tempo, convertOut, resample})
-            if (e)
-                gst_object_unref(gst_object_ref_sink(e));
-        return sink;
-    }
-    // "simple" turns one channel down instead of keeping loudness, so -100 is left only.
-    gst_util_set_object_arg(G_OBJECT(pan), "method", "simple");
-
-    GstElement *bin = gst_bin_new("audio-out");
-    gst_bin_add_many(GST_BIN(bin), convertIn, pan, tempo, convertOut, resample, sink, nullptr);
-    if (!gst_element_link_many(convertIn, pan, tempo, convertOut, resample, sink, nullptr)) {
-        qWarning("GstMediaComponent: could not link the audio output");
-        gst_object_unref(gst_object_ref_sink(bin));
-        return nullptr;
-    }
-    GstPad *pad = gst_element_get_static_pad(convertIn, "sink");
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
-    gst_object_unref(pad);
-    panorama = pan;
-    return bin;
-}
-
 void GstMediaComponent::Private::applyVolume()
 {
-    if (!playbin)
-        return;
-    g_object_set(playbin, "volume", volume / 100.0, "mute", gboolean(mute), nullptr);
+    if (GstElement *target = volumeFilter ? volumeFilter : playbin)
+        g_object_set(target, "volume", volume / 100.0, "mute", gboolean(mute), nullptr);
 }
 
 void GstMediaComponent::Private::applyBalance()
@@ -233,129 +116,11 @@ void GstMediaComponent::Private::applyBalance()
         g_object_set(panorama, "panorama", gfloat(balance / 100.0), nullptr);
 }
 
-void GstMediaComponent::Private::drainBus()
+void GstMediaComponent::Private::updateQueueAllowed()
 {
-    // A slot may delete us while we are still draining.
-    QPointer<GstMediaComponent> alive(q);
-    while (alive && bus) {
-        GstMessage *msg = gst_bus_pop(bus);
-        if (!msg)
-            break;
-        handleMessage(msg);
-        gst_message_unref(msg);
-    }
-}
-
-void GstMediaComponent::Private::handleMessage(GstMessage *msg)
-{
-    switch (GST_MESSAGE_TYPE(msg)) {
-    case GST_MESSAGE_STATE_CHANGED:
-        if (GST_MESSAGE_SRC(msg) == GST_OBJECT(playbin)) {
-            GstState newState = GST_STATE_VOID_PENDING;
-            gst_message_parse_state_changed(msg, nullptr, &newState, nullptr);
-            onPipelineState(newState);
-        }
-        break;
-    case GST_MESSAGE_TAG:
-        handleTags(msg);
-        break;
-    case GST_MESSAGE_DURATION_CHANGED:
-        duration = 0;
-        learnDuration();
-        break;
-    case GST_MESSAGE_EOS:
-        finishMedia(false);
-        break;
-    case GST_MESSAGE_ERROR: {
-        GError *error = nullptr;
-        gst_message_parse_error(msg, &error, nullptr);
-        qWarning("GstMediaComponent: cannot play %s: %s", qPrintable(url), error ? error->message : "?");
-        g_clear_error(&error);
-        finishMedia(true);
-        break;
-    }
-    default:
-        break;
-    }
-}
-
-void GstMediaComponent::Private::onPipelineState(GstState newState)
-{
-    if (newState != GST_STATE_PAUSED && newState != GST_STATE_PLAYING)
-        return;
-    if (!prerolled) {
-        prerolled = true;
-        if (pendingSeek > 0 || rate != 1.0)
-            seekTo(pendingSeek); // carries the remembered rate too
-        pendingSeek = 0;
-        learnDuration();
-    }
-    if (stoppedReportArmed) {
-        stoppedReportArmed = false;
-        const quint64 gen = generation;
-        reportStopped();
-        if (gen != generation || !prerolled)
-            return; // the listener moved on to other media or stopped
-    }
-    if (newState == GST_STATE_PLAYING && wantPlaying)
-        setState(MediaComponent::Playing);
-    else if (newState == GST_STATE_PAUSED && !wantPlaying)
-        setState(MediaComponent::Paused);
-}
-
-void GstMediaComponent::Private::handleTags(GstMessage *msg)
-{
-    if (!title.isEmpty())
-        return; // the first title wins; later tag updates repeat it
-    GstTagList *tags = nullptr;
-    gst_message_parse_tag(msg, &tags);
-    // Read in place and cut: a tag can hold megabytes that no label can lay out.
-    const gchar *text = nullptr;
-    if (tags && gst_tag_list_peek_string_index(tags, GST_TAG_TITLE, 0, &text) && text)
-        title = BoundedText::forDisplayFromUtf8(text).trimmed();
-    if (tags)
-        gst_tag_list_unref(tags);
-}
-
-void GstMediaComponent::Private::finishMedia(bool error)
-{
-    if (ended)
-        return;
-    ended = true;
-    lastEndWasError = error;
-    resetToNull();
-
-    // Media that failed before it opened still owes the listener its
-    // "opened" report; give it first so the listener stays in step.
-    const quint64 gen = generation;
-    if (stoppedReportArmed) {
-        stoppedReportArmed = false;
-        reportStopped();
-        if (gen != generation)
-            return;
-    }
-    inEndNotification = true;
-    reportStopped();
-    inEndNotification = false;
-}
-
-void GstMediaComponent::Private::endLater()
-{
-    // Deferred so a seek past the end never re-enters the caller's slot.
-    const quint64 gen = generation;
-    QTimer::singleShot(0, q, [this, gen] {
-        if (gen == generation)
-            finishMedia(false);
-    });
-}
-
-void GstMediaComponent::Private::learnDuration()
-{
-    const double length = q->duration();
-    if (length <= 0 || length == reportedDuration)
-        return;
-    reportedDuration = length;
-    emit q->durationChanged();
+    // A new stream starts at normal speed, and a reopening would take the
+    // queued media instead of the current one.
+    next.setAllowed(rate == 1.0 && !reopening);
 }
 
 void GstMediaComponent::Private::setPipelineState(GstState target)
@@ -369,7 +134,7 @@ void GstMediaComponent::Private::setPipelineState(GstState target)
     g_error_free(error);
 }
 
-void GstMediaComponent::Private::resetToNull()
+void GstMediaComponent::Private::resetToNull(bool keepNext)
 {
     if (!playbin)
         return;
@@ -378,16 +143,36 @@ void GstMediaComponent::Private::resetToNull()
     gst_element_set_state(playbin, GST_STATE_NULL);
     gst_bus_set_flushing(bus, TRUE);
     gst_bus_set_flushing(bus, FALSE);
+    next.clear(keepNext);
+    switchPending = false;
     prerolled = false;
     pendingSeek = 0;
 }
 
+void GstMediaComponent::Private::reopenAt(double seconds)
+{
+    // Once media is queued, playbin answers a seek in the queued media; the
+    // current one is opened again instead, at the place asked for.
+    resetToNull(true);
+    g_object_set(playbin, "uri", uri.constData(), nullptr);
+    pendingSeek = seconds;
+    reopening = true;
+    updateQueueAllowed();
+    setPipelineState(wantPlaying ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+}
+
 void GstMediaComponent::Private::seekTo(double seconds)
 {
+    if (next.isQueued()) {
+        reopenAt(seconds);
+        return;
+    }
     const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
     if (!gst_element_seek(playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, toClockTime(seconds),
                           GST_SEEK_TYPE_NONE, -1))
         qWarning("GstMediaComponent: seek to %.2f s refused", seconds);
+    else if (next.isQueued())
+        reopenAt(seconds); // queued while the seek went out: it went to the queued media
 }
 
 void GstMediaComponent::Private::applyRate()
@@ -445,17 +230,15 @@ void GstMediaComponent::setUrl(const QString &path)
 
     ++d->generation;
     d->url = path;
-    d->title.clear();
+    d->uri = Private::playableUri(path);
+    d->tags.start(Private::localFileOf(path));
     d->duration = 0;
     d->reportedDuration = 0;
     d->ended = false;
     d->wantPlaying = true;
     d->stoppedReportArmed = fromEndHandler;
 
-    // Only a regular file goes to the engine: its file source would open a FIFO
-    // on this thread and wait there for a writer, and read a device forever.
-    const QString file = localFileOf(path);
-    if (!RegularFile::exists(file) || !d->ensureEngine()) {
+    if (d->uri.isEmpty() || !d->ensureEngine()) {
         // Media that cannot be played ends at once, as an error.
         d->resetToNull();
         if (!fromEndHandler)
@@ -469,7 +252,7 @@ void GstMediaComponent::setUrl(const QString &path)
     }
 
     d->resetToNull();
-    g_object_set(d->playbin, "uri", QUrl::fromLocalFile(file).toEncoded().constData(), nullptr);
+    g_object_set(d->playbin, "uri", d->uri.constData(), nullptr);
     d->applyVolume();
     d->setPipelineState(GST_STATE_PLAYING);
     // For the handler the state stays "stopped" until its extra report.
@@ -480,6 +263,11 @@ void GstMediaComponent::setUrl(const QString &path)
 QString GstMediaComponent::url() const
 {
     return d->url;
+}
+
+void GstMediaComponent::setNextUrl(const QString &path)
+{
+    d->next.setWanted(path.isEmpty() ? QByteArray() : Private::playableUri(path), path);
 }
 
 int GstMediaComponent::playState() const
@@ -547,11 +335,17 @@ QString GstMediaComponent::currentPositionString() const
 
 QString GstMediaComponent::currentMediaName() const
 {
-    if (!d->title.isEmpty())
-        return d->title;
+    const QString &title = d->tags.tags().title;
+    if (!title.isEmpty())
+        return title;
     if (d->url.isEmpty())
         return QString();
     return BoundedText::forDisplay(QFileInfo(d->url).completeBaseName());
+}
+
+TrackTags GstMediaComponent::tags() const
+{
+    return d->tags.tags();
 }
 
 double GstMediaComponent::duration() const
@@ -601,6 +395,7 @@ bool GstMediaComponent::setRate(double rate)
     if (rate == d->rate)
         return true;
     d->rate = rate;
+    d->updateQueueAllowed();
     // Before preroll the rate rides on the first seek after it.
     if (d->playbin && d->prerolled)
         d->applyRate();

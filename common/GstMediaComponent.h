@@ -21,6 +21,7 @@ public:
 
     void setUrl(const QString &path) override;
     QString url() const override;
+    void setNextUrl(const QString &path) override;
     int playState() const override;
 
     void play() override;
@@ -32,6 +33,7 @@ public:
     QString currentPositionString() const override;
 
     QString currentMediaName() const override;
+    TrackTags tags() const override;
     double duration() const override;
     QString durationString() const override;
 

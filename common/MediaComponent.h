@@ -1,11 +1,17 @@
 #pragma once
 
+#include "TrackTags.h"
+
 #include <QObject>
 #include <QString>
 
 // The playback engine as the player's windows see it. Assigning a URL opens the
 // media and starts it by itself; statusChange() fires on every change of the
 // play state, and the listener reads playState() itself.
+//
+// The media named by setNextUrl() follows the current one without a gap: the
+// engine then reports no end and no stop, only mediaChanged() once the next
+// media has really started.
 class MediaComponent : public QObject
 {
     Q_OBJECT
@@ -23,6 +29,11 @@ public:
 
     virtual void setUrl(const QString &path) = 0;
     virtual QString url() const = 0;
+    // The media to follow the current one without a gap, empty for none; set
+    // again whenever that changes. It may be changed until the current media
+    // is about to end; a change later than that (a user's action in the last
+    // second) still wins, at the cost of a gap. Every new URL clears it.
+    virtual void setNextUrl(const QString &path) { Q_UNUSED(path); }
     virtual int playState() const = 0;
 
     virtual void play() = 0;
@@ -36,6 +47,8 @@ public:
 
     // Title tag of the current media, else its file's base name.
     virtual QString currentMediaName() const = 0;
+    // What the current media's tags tell so far.
+    virtual TrackTags tags() const { return {}; }
     virtual double duration() const = 0;
     virtual QString durationString() const = 0;
 
@@ -66,4 +79,9 @@ signals:
     // The length of the current media became known or changed. Some files
     // (low bit rates, no length header) only tell it after playing a while.
     void durationChanged();
+    // The media queued with setNextUrl() has started: url(), the name, the
+    // tags and the length are now its own. The play state stays as it was.
+    void mediaChanged();
+    // The current media's tags told more (a title, an artist, a picture).
+    void tagsChanged();
 };

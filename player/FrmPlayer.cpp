@@ -4,6 +4,7 @@
 #include "LineControl.h"
 #include "Mini.h"
 #include "Names.h"
+#include "NextTrack.h"
 #include "Pictures.h"
 #include "PlaylistDropTarget.h"
 #include "SeekBar.h"
@@ -284,7 +285,9 @@ void FrmPlayer::connectHandlers()
     if (m_services.media) {
         connect(m_services.media, &MediaComponent::statusChange, this, &FrmPlayer::wmp_StatusChange);
         connect(m_services.media, &MediaComponent::durationChanged, this, &FrmPlayer::wmp_DurationChange);
+        connect(m_services.media, &MediaComponent::mediaChanged, this, &FrmPlayer::wmp_MediaChange);
     }
+    m_nextTrack = new NextTrack(this, listName, listUrl);
     lblCsc->installEventFilter(this);
     connectWindowHandlers();
 }

@@ -16,6 +16,7 @@ class Dialog;
 class ImageButton;
 class LineControl;
 class Mini;
+class NextTrack;
 class QFileSystemWatcher;
 class QLabel;
 class QListWidget;
@@ -143,6 +144,8 @@ private slots:
     void listName_DblClick();
     // The end-of-track handler: runs on every status change of the media component.
     void wmp_StatusChange();
+    // The engine went on to the queued next track by itself, without a gap.
+    void wmp_MediaChange();
     // The engine learned the length of the current track.
     void wmp_DurationChange();
     void timerDisplay_Timer();
@@ -180,6 +183,9 @@ private:
     void stepToEntry(int step);
     void resetDisplay(const QString &status);
     void setLoopCaption();
+    // A track has ended: plays what the play mode chooses next. started: the
+    // engine has already started the queued track.
+    void advanceAtEnd(bool started);
 
     // Playlist editing helpers.
     void warn(const QString &title, const QString &text);
@@ -228,6 +234,7 @@ private:
 
     PlaylistPair m_playlist;
     int m_playingEntry = -1;
+    NextTrack *m_nextTrack = nullptr;
     // Ends in a row that were errors, so a list of broken files stops after one pass.
     int m_failedEnds = 0;
 

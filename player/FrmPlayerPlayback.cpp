@@ -1,6 +1,7 @@
 // The main window's transport, end-of-track handling and time display.
 #include "FrmPlayer.h"
 #include "Names.h"
+#include "NextTrack.h"
 
 #include "LineControl.h"
 #include "MediaComponent.h"
@@ -9,7 +10,6 @@
 
 #include <QLabel>
 #include <QListWidget>
-#include <QRandomGenerator>
 #include <QTimer>
 
 #include <cmath>
@@ -208,37 +208,47 @@ void FrmPlayer::wmp_StatusChange()
         resetDisplay(Names::kStatusStopped);
         return;
     }
+    advanceAtEnd(false);
+}
 
+void FrmPlayer::wmp_MediaChange()
+{
+    // The track before it has ended: an end like any other for the play mode,
+    // only without the engine's stop.
+    m_failedEnds = 0;
+    advanceAtEnd(true);
+}
+
+void FrmPlayer::advanceAtEnd(bool started)
+{
+    MediaComponent *media = m_services.media;
     const int selection = listName->currentRow();
-    const int current = currentEntry();
-    int next = -1;
-    switch (m_state.playMode) {
-    case 0:
-        next = int(QRandomGenerator::global()->bounded(count));
-        break;
-    case 1:
-        next = current >= 0 && current < count ? current : 0;
-        break;
-    case 2:
-        next = current < count - 1 ? current + 1 : 0;
-        break;
-    case 3:
-        if (current >= count - 1) {
-            media->stop();
-            listName->setCurrentRow(-1);
-            resetDisplay(Names::kStatusStopped);
-            return;
-        }
-        next = current + 1;
-        break;
-    default:
+    const int next = m_nextTrack->take();
+    if (next == NextTrack::kNone)
+        return;
+    if (next == NextTrack::kStop) {
+        media->stop();
+        listName->setCurrentRow(-1);
+        resetDisplay(Names::kStatusStopped);
         return;
     }
     if (m_state.playMode != 1 || selection >= 0)
         listName->setCurrentRow(next);
-    playEntry(next);
-    media->play();
-    m_state.endPhase = 2;
+    if (started && media->url() == m_playlist.urlAt(next)) {
+        // The queued track is the one chosen: the window follows it.
+        m_playingEntry = next;
+        lblTotletime->setText(media->durationString());
+        timerDisplay_Timer();
+        timerTotle_Timer();
+    } else if (started) {
+        // A change came too late to hold back the queued track: the rule
+        // wins, as a double-click on its choice would.
+        playEntry(next);
+    } else {
+        playEntry(next);
+        media->play();
+        m_state.endPhase = 2;
+    }
 }
 
 void FrmPlayer::wmp_DurationChange()

@@ -61,6 +61,19 @@ QString fileUrl(const QString &path)
     return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
 }
 
+// What the tags add to a track's metadata.
+void insertTags(QVariantMap *metadata, const TrackTags &tags)
+{
+    if (!tags.artists.isEmpty())
+        metadata->insert(QStringLiteral("xesam:artist"), tags.artists);
+    if (!tags.album.isEmpty())
+        metadata->insert(QStringLiteral("xesam:album"), tags.album);
+    if (tags.trackNumber > 0)
+        metadata->insert(QStringLiteral("xesam:trackNumber"), tags.trackNumber);
+    if (!tags.artUrl.isEmpty())
+        metadata->insert(QStringLiteral("mpris:artUrl"), tags.artUrl);
+}
+
 QVariantMap noTrack()
 {
     return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(kNoTrack))}};
@@ -157,6 +170,13 @@ void MprisService::watchPlaylist()
     connect(m_player->media(), &MediaComponent::durationChanged, this,
             &MprisService::refreshPlayerProperties);
     connect(m_player, &FrmPlayer::playModeChanged, this, &MprisService::refreshPlayerProperties);
+    connect(m_player->media(), &MediaComponent::tagsChanged, this, &MprisService::refreshPlayerProperties);
+    // A track that follows without a gap starts over without a stop: clients
+    // hear of it as a new track and a jump to its start.
+    connect(m_player->media(), &MediaComponent::mediaChanged, this, [this] {
+        refreshPlayerProperties();
+        emitSeeked();
+    });
     for (const char *button : {"imgSoundup", "imgSounddown", "imgPause", "imgPlay", "imgSpeedup", "imgSpeeddown",
                                "imgSpeed0"}) {
         if (auto *b = m_player->findChild<ImageButton *>(QLatin1String(button)))
@@ -269,6 +289,7 @@ QVariantMap MprisService::currentMetadata() const
     metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackPath(index)));
     metadata.insert(QStringLiteral("xesam:url"), fileUrl(media->url()));
     metadata.insert(QStringLiteral("xesam:title"), media->currentMediaName());
+    insertTags(&metadata, media->tags());
     const qlonglong length = toMicroseconds(media->duration());
     if (length > 0)
         metadata.insert(QStringLiteral("mpris:length"), length);

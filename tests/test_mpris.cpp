@@ -4,6 +4,7 @@
 #include "PlayerFixture.h"
 
 #include "AppInfo.h"
+#include "AudioTypes.h"
 #include "BoundedText.h"
 #include "GstMediaComponent.h"
 #include "Mini.h"
@@ -144,13 +145,16 @@ private:
     {
         QStringList titles;
         bool wasPlaying = false;
+        QString lastUrl;
         // Ends when enough tracks started or the player stopped; the caller checks which.
+        // A track starts after a stop, or straight after the one before.
         (void)QTest::qWaitFor(
             [&] {
                 const bool playing = m_engine->playState() == MediaComponent::Playing;
-                if (playing && !wasPlaying)
+                if (playing && (!wasPlaying || m_engine->url() != lastUrl))
                     titles.append(m_engine->currentMediaName());
                 wasPlaying = playing;
+                lastUrl = m_engine->url();
                 return titles.size() >= count || m_player->label("lblCurrent")->text() == u"已停止"_s;
             },
             kWaitMs);
@@ -161,6 +165,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "the test runs under its own session bus");
+        QStandardPaths::setTestModeEnabled(true); // pictures go to a cache folder of the test's own
         m_client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"client"_s);
         QVERIFY(m_client.isConnected());
         qDBusRegisterMetaType<QList<QVariantMap>>();
@@ -458,6 +463,43 @@ private slots:
         QCOMPARE(status(), u"Paused"_s);
         call(kPlayer, u"PlayPause"_s);
         QTRY_COMPARE_WITH_TIMEOUT(status(), u"Playing"_s, kWaitMs);
+        call(kPlayer, u"Stop"_s);
+    }
+
+    void tagsAndPicture_areAnnounced_andANextTrackWithoutAGapIsASeek()
+    {
+        QCOMPARE(property(kRoot, u"SupportedMimeTypes"_s).toStringList(), AudioTypes::mimeTypes());
+        QTemporaryDir dir;
+        const QString tagged = dir.filePath(u"tagged.mp3"_s);
+        QVERIFY(Mp3Fixture::make(tagged, 2));
+        Mp3Fixture::Tag tag;
+        tag.title = "Tagged";
+        tag.artist = u"歌手"_s;
+        tag.album = u"专辑"_s;
+        tag.track = 7;
+        tag.picture = QByteArray::fromBase64(
+            "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC");
+        QVERIFY(Mp3Fixture::addTag(tagged, tag));
+        QVERIFY(setProperty(u"LoopStatus"_s, u"None"_s));
+        openUri(tagged);
+        window().addChosenFiles({m_tracks[0]});
+
+        QTRY_VERIFY_WITH_TIMEOUT(metadata().contains(u"mpris:artUrl"_s), kWaitMs);
+        const QVariantMap now = metadata();
+        QCOMPARE(titleOf(now), u"Tagged"_s);
+        QCOMPARE(now.value(u"xesam:artist"_s).toStringList(), QStringList{u"歌手"_s});
+        QCOMPARE(now.value(u"xesam:album"_s).toString(), u"专辑"_s);
+        QCOMPARE(now.value(u"xesam:trackNumber"_s).toInt(), 7);
+        QFile picture(QUrl(now.value(u"mpris:artUrl"_s).toString()).toLocalFile());
+        QVERIFY(picture.open(QIODevice::ReadOnly));
+        QCOMPARE(picture.readAll(), tag.picture);
+
+        // The next track follows without a stop: a new track, played from its start.
+        m_listener.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(title(), u"Title A"_s, kWaitMs);
+        QVERIFY(!metadata().contains(u"mpris:artUrl"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(m_listener.seeked > 0, kWaitMs);
+        QVERIFY(!m_listener.statuses.contains(u"Stopped"_s));
         call(kPlayer, u"Stop"_s);
     }
 

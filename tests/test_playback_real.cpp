@@ -17,7 +17,8 @@ constexpr double kTrackSeconds = 0.8;
 constexpr int kWaitMs = 15000;
 const QStringList kTitles = {u"A"_s, u"B"_s, u"C"_s}; // of the three short tracks, in list order
 
-// The titles of the tracks as they start playing, in order.
+// The titles of the tracks as they start playing, in order: after a stop, or
+// straight after the track before.
 class StartLog : public QObject
 {
 public:
@@ -27,8 +28,13 @@ public:
             if (media.playState() == MediaComponent::Playing)
                 titles.append(media.currentMediaName());
         });
+        connect(&media, &MediaComponent::mediaChanged, this, [this, &media] {
+            titles.append(media.currentMediaName());
+            ++gapless;
+        });
     }
     QStringList titles;
+    int gapless = 0;
 };
 
 // The main window with the real engine on a silent sink, loaded with tracks.
@@ -79,6 +85,28 @@ private slots:
         QCOMPARE(p.log.titles.size(), 3);
     }
 
+    void tracksOfSomeLength_followEachOtherWithoutAStop()
+    {
+        // The engine takes the next track about a second before the end.
+        QStringList tracks;
+        for (const QString &title : {u"L1"_s, u"L2"_s}) {
+            tracks.append(m_media.filePath(title + u".mp3"_s));
+            QVERIFY(Mp3Fixture::make(tracks.last(), 2, title));
+        }
+        RealPlayer p(3, tracks);
+        int stops = 0;
+        connect(&p.media, &MediaComponent::statusChange, this,
+                [&] { stops += p.media.playState() == MediaComponent::Stopped; });
+        p.window().imgPlay_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.log.titles.size(), 2, kWaitMs);
+        QCOMPARE(p.fixture.listName()->currentRow(), 1);
+        QCOMPARE(p.window().playingEntry(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(p.fixture.label("lblCurrent")->text(), u"已停止"_s, kWaitMs);
+        QCOMPARE(p.log.titles, QStringList({"L1", "L2"}));
+        QCOMPARE(p.log.gapless, 1);
+        QCOMPARE(stops, 1); // the end of the last one only
+    }
+
     void repeat_playsOnFromTheSelectedTrack_data()
     {
         QTest::addColumn<int>("mode");
@@ -117,7 +145,8 @@ private slots:
         p.window().imgStop_Click();
         for (const QString &title : p.log.titles)
             QVERIFY(kTitles.contains(title));
-        QCOMPARE(ends, int(p.log.titles.size()) - 1);
+        // Each end advanced once: by the handler, or straight into the queued track.
+        QCOMPARE(ends + p.log.gapless, int(p.log.titles.size()) - 1);
     }
 
     void userActionsMidTrack_neverAdvanceOnTheirOwn()

@@ -26,6 +26,25 @@ void FakeMediaComponent::setUrl(const QString &path)
     urls.append(path);
     m_url = path;
     m_position = 0;
+    nextUrl.clear();
+}
+
+bool FakeMediaComponent::startNext()
+{
+    if (nextUrl.isEmpty())
+        return false;
+    m_url = nextUrl;
+    nextUrl.clear();
+    m_position = 0;
+    m_tags = TrackTags();
+    emit mediaChanged();
+    return true;
+}
+
+void FakeMediaComponent::setTags(const TrackTags &tags)
+{
+    m_tags = tags;
+    emit tagsChanged();
 }
 
 void FakeMediaComponent::play()
@@ -41,6 +60,7 @@ void FakeMediaComponent::pause()
 void FakeMediaComponent::stop()
 {
     calls.append(QStringLiteral("stop"));
+    nextUrl.clear();
 }
 
 void FakeMediaComponent::setCurrentPosition(double seconds)

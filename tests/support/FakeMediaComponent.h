@@ -21,13 +21,21 @@ public:
     void refuseRates(bool refuse) { m_refuseRates = refuse; }
     // The next end reported is an error (or not).
     void setEndIsError(bool error) { m_endIsError = error; }
+    // The media queued with setNextUrl starts without a gap, as the engine
+    // does at the end of the current one: no stop, only mediaChanged. False
+    // when nothing is queued.
+    bool startNext();
+    void setTags(const TrackTags &tags);
 
     // What the player did; each call appends its name ("setUrl:<path>", "play", ...).
     QStringList calls;
     QStringList urls;
+    // The media the player has queued to follow the current one.
+    QString nextUrl;
 
     void setUrl(const QString &path) override;
     QString url() const override { return m_url; }
+    void setNextUrl(const QString &path) override { nextUrl = path; }
     int playState() const override { return m_state; }
     void play() override;
     void pause() override;
@@ -36,6 +44,7 @@ public:
     void setCurrentPosition(double seconds) override;
     QString currentPositionString() const override { return timeText(m_position); }
     QString currentMediaName() const override { return m_name; }
+    TrackTags tags() const override { return m_tags; }
     double duration() const override { return m_duration; }
     QString durationString() const override { return timeText(m_duration); }
     int volume() const override { return m_volume; }
@@ -52,6 +61,7 @@ private:
     QString m_url;
     int m_state = Undefined;
     QString m_name;
+    TrackTags m_tags;
     double m_duration = 0;
     double m_position = 0;
     int m_volume = 50;

@@ -1,6 +1,7 @@
 #include "Mp3Fixture.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -66,6 +67,36 @@ bool make(const QString &path, double seconds, const QString &title, int kbps)
     if (!runTool(QStringLiteral("lame"), lameArgs))
         return false;
     return QFileInfo(path).size() > 0;
+}
+
+bool addTag(const QString &path, const Tag &tag)
+{
+    // ID3v2.4 sizes: four bytes of seven bits each.
+    const auto syncsafe = [](qsizetype size) {
+        QByteArray bytes;
+        for (int shift = 21; shift >= 0; shift -= 7)
+            bytes += char((size >> shift) & 0x7F);
+        return bytes;
+    };
+    const auto frame = [&](const char *id, const QByteArray &body) {
+        return id + syncsafe(body.size()) + QByteArray(2, '\0') + body;
+    };
+    const auto text = [&](const char *id, const QByteArray &utf8) {
+        return utf8.isEmpty() ? QByteArray() : frame(id, '\3' + utf8); // 3: UTF-8
+    };
+    QByteArray frames = text("TIT2", tag.title) + text("TPE1", tag.artist.toUtf8()) +
+                        text("TALB", tag.album.toUtf8()) +
+                        text("TRCK", tag.track > 0 ? QByteArray::number(tag.track) : QByteArray());
+    if (!tag.picture.isEmpty()) // Latin-1, MIME type, front cover (3), no description
+        frames += frame("APIC", QByteArray("\0image/png\0\3\0", 13) + tag.picture);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    const QByteArray audio = file.readAll();
+    file.seek(0);
+    const QByteArray header = "ID3" + QByteArray("\4\0\0", 3) + syncsafe(frames.size());
+    return file.write(header + frames + audio) == header.size() + frames.size() + audio.size();
 }
 
 } // namespace Mp3Fixture

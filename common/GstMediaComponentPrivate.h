@@ -1,0 +1,87 @@
+#pragma once
+
+// What GstMediaComponent.cpp and GstMediaComponentBus.cpp share: the engine's
+// state, all of it on the UI thread except what GstNextMedia guards.
+#include "GstMediaComponent.h"
+#include "GstNextMedia.h"
+#include "GstTagReader.h"
+
+#include <gst/gst.h>
+
+class QSocketNotifier;
+
+struct GstMediaComponent::Private
+{
+    explicit Private(GstMediaComponent *owner) : q(owner) {}
+
+    GstMediaComponent *q;
+    QString sinkFactory;
+
+    GstElement *playbin = nullptr;
+    GstElement *audioSink = nullptr;
+    GstElement *volumeFilter = nullptr; // null: playbin makes the volume
+    GstElement *panorama = nullptr;
+    GstBus *bus = nullptr;
+    QSocketNotifier *busNotifier = nullptr;
+    GstNextMedia next;
+
+    QString url;
+    QByteArray uri; // what the engine opened for url
+    GstTagReader tags;
+    int state = MediaComponent::Undefined;
+    quint64 generation = 0;   // bumped by every new media; guards deferred work
+    bool wantPlaying = false; // where the pipeline is heading: playing, or paused
+    bool prerolled = false;   // reached PAUSED since the pipeline last left NULL
+    bool ended = false;       // this run already reported its end
+    double pendingSeek = 0;   // applied once prerolled; also the position shown until then
+    bool reopening = false;   // the current media is being reopened at pendingSeek
+    mutable double duration = 0;
+    double reportedDuration = 0; // the length last told through durationChanged
+
+    // The queued media has started at the sink; it is announced with its
+    // first tags (or after a short wait), so that it is told complete.
+    bool switchPending = false;
+    QString switchPath;
+
+    // The end-of-track handler opens the next media from inside the end
+    // notification and then expects one more "stopped" once it has opened.
+    bool inEndNotification = false;
+    bool stoppedReportArmed = false;
+    bool lastEndWasError = false;
+
+    int volume = 50;
+    bool mute = false;
+    double rate = 1.0;
+    int balance = 0;
+
+    // The local file a media path names: a path, or a file:// URL. Empty for
+    // anything else, so that a playlist line cannot reach the network or a device.
+    static QString localFileOf(const QString &path);
+    // The URI the engine opens for a media path; empty when it names no
+    // regular file.
+    static QByteArray playableUri(const QString &path);
+
+    bool ensureEngine();
+    void applyVolume();
+    void applyBalance();
+    void updateQueueAllowed();
+
+    void drainBus();
+    void handleMessage(GstMessage *msg);
+    void onPipelineState(GstState newState);
+    void handleTags(GstMessage *msg);
+    void handleError(GstMessage *msg);
+    void completeSwitch(const GstTagList *firstTags = nullptr);
+    void finishMedia(bool error);
+    void endLater();
+    void learnDuration();
+
+    void setPipelineState(GstState target);
+    void resetToNull(bool keepNext = false);
+    void reopenAt(double seconds);
+    void seekTo(double seconds);
+    void applyRate();
+
+    void setState(int newState);
+    void reportStopped();
+};
