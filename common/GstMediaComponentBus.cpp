@@ -118,7 +118,7 @@ void GstMediaComponent::Private::handleError(GstMessage *msg)
     gst_message_parse_error(msg, &error, nullptr);
     // The queued media failed to open: the current one plays to its end,
     // which the sink reports, and the listener then goes on as ever.
-    const bool queuedFailed = next.isQueued();
+    const bool queuedFailed = next.isQueuedMediaError(msg);
     qWarning("GstMediaComponent: cannot play %s: %s", queuedFailed ? "the next media" : qPrintable(url),
              error ? error->message : "?");
     g_clear_error(&error);

@@ -8,6 +8,7 @@ void GstNextMedia::attach(GstElement *playbin, GstElement *audioSink, GstBus *bu
         m_allowed = false;
         return;
     }
+    m_playbin = playbin;
     m_audioSink = audioSink;
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &GstNextMedia::onSinkEvent, this, nullptr);
     gst_object_unref(pad);
@@ -32,6 +33,18 @@ bool GstNextMedia::isQueued() const
 {
     std::lock_guard lock(m_mutex);
     return !m_queued.isEmpty() && !m_started;
+}
+
+bool GstNextMedia::isQueuedMediaError(GstMessage *error) const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_queued.isEmpty() && !m_started && servesQueuedAlone(GST_MESSAGE_SRC(error));
+}
+
+bool GstNextMedia::servesQueuedAlone(GstObject *source) const
+{
+    return source && source != GST_OBJECT(m_playbin) && source != GST_OBJECT(m_audioSink) &&
+           !gst_object_has_as_ancestor(source, GST_OBJECT(m_audioSink));
 }
 
 std::optional<QString> GstNextMedia::takeStarted()
@@ -106,10 +119,7 @@ GstBusSyncReply GstNextMedia::onBusMessage(GstBus *, GstMessage *message, gpoint
         return GST_BUS_PASS;
     auto *next = static_cast<GstNextMedia *>(self);
     std::lock_guard lock(next->m_mutex);
-    GstObject *source = GST_MESSAGE_SRC(message);
-    const bool fromSink = source == GST_OBJECT(next->m_audioSink) ||
-                          (source && gst_object_has_as_ancestor(source, GST_OBJECT(next->m_audioSink)));
-    if (!next->m_queued.isEmpty() && !next->m_started && !fromSink)
+    if (!next->m_queued.isEmpty() && !next->m_started && next->servesQueuedAlone(GST_MESSAGE_SRC(message)))
         next->m_failed = true;
     return GST_BUS_PASS;
 }

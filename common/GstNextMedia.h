@@ -45,6 +45,9 @@ public:
     void setAllowed(bool allowed);
     // Media has been handed to playbin and has not started yet.
     bool isQueued() const;
+    // An error that belongs to the queued media: one while it is queued, from
+    // an element that serves it alone (not the sink, not playbin).
+    bool isQueuedMediaError(GstMessage *error) const;
     // The queued media has started at the sink: the path it was wanted by.
     // The queue is then empty again, nothing wanted.
     std::optional<QString> takeStarted();
@@ -57,8 +60,10 @@ private:
     static GstBusSyncReply onBusMessage(GstBus *bus, GstMessage *message, gpointer self);
     // Under the lock: the queued media must not start.
     bool mustNotPlay() const;
+    bool servesQueuedAlone(GstObject *source) const;
 
     mutable std::mutex m_mutex;
+    GstElement *m_playbin = nullptr;
     GstElement *m_audioSink = nullptr;
     QByteArray m_wanted;
     QString m_wantedPath;
