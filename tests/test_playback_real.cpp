@@ -85,28 +85,6 @@ private slots:
         QCOMPARE(p.log.titles.size(), 3);
     }
 
-    void tracksOfSomeLength_followEachOtherWithoutAStop()
-    {
-        // The engine takes the next track about a second before the end.
-        QStringList tracks;
-        for (const QString &title : {u"L1"_s, u"L2"_s}) {
-            tracks.append(m_media.filePath(title + u".mp3"_s));
-            QVERIFY(Mp3Fixture::make(tracks.last(), 2, title));
-        }
-        RealPlayer p(3, tracks);
-        int stops = 0;
-        connect(&p.media, &MediaComponent::statusChange, this,
-                [&] { stops += p.media.playState() == MediaComponent::Stopped; });
-        p.window().imgPlay_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(p.log.titles.size(), 2, kWaitMs);
-        QCOMPARE(p.fixture.listName()->currentRow(), 1);
-        QCOMPARE(p.window().playingEntry(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(p.fixture.label("lblCurrent")->text(), u"已停止"_s, kWaitMs);
-        QCOMPARE(p.log.titles, QStringList({"L1", "L2"}));
-        QCOMPARE(p.log.gapless, 1);
-        QCOMPARE(stops, 1); // the end of the last one only
-    }
-
     void repeat_playsOnFromTheSelectedTrack_data()
     {
         QTest::addColumn<int>("mode");

@@ -36,15 +36,8 @@ bool FakeMediaComponent::startNext()
     m_url = nextUrl;
     nextUrl.clear();
     m_position = 0;
-    m_tags = TrackTags();
     emit mediaChanged();
     return true;
-}
-
-void FakeMediaComponent::setTags(const TrackTags &tags)
-{
-    m_tags = tags;
-    emit tagsChanged();
 }
 
 void FakeMediaComponent::play()

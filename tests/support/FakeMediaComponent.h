@@ -25,7 +25,6 @@ public:
     // does at the end of the current one: no stop, only mediaChanged. False
     // when nothing is queued.
     bool startNext();
-    void setTags(const TrackTags &tags);
 
     // What the player did; each call appends its name ("setUrl:<path>", "play", ...).
     QStringList calls;
@@ -44,7 +43,6 @@ public:
     void setCurrentPosition(double seconds) override;
     QString currentPositionString() const override { return timeText(m_position); }
     QString currentMediaName() const override { return m_name; }
-    TrackTags tags() const override { return m_tags; }
     double duration() const override { return m_duration; }
     QString durationString() const override { return timeText(m_duration); }
     int volume() const override { return m_volume; }
@@ -61,7 +59,6 @@ private:
     QString m_url;
     int m_state = Undefined;
     QString m_name;
-    TrackTags m_tags;
     double m_duration = 0;
     double m_position = 0;
     int m_volume = 50;

@@ -99,4 +99,10 @@ bool addTag(const QString &path, const Tag &tag)
     return file.write(header + frames + audio) == header.size() + frames.size() + audio.size();
 }
 
+QByteArray picture()
+{
+    return QByteArray::fromBase64(
+        "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLvAAAAAElFTkSuQmCC");
+}
+
 } // namespace Mp3Fixture

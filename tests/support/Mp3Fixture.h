@@ -23,4 +23,7 @@ struct Tag
 // Puts an ID3v2.4 tag in front of the file at path.
 bool addTag(const QString &path, const Tag &tag);
 
+// A PNG picture of one pixel, to attach; bytes after its end do not matter to a viewer.
+QByteArray picture();
+
 } // namespace Mp3Fixture
