@@ -351,10 +351,11 @@ private slots:
         done("into an empty folder", {}, {}, second, FreshFolder);
         done("24 MB, the bar at most every 50 ms", filePath(1), Response(contentOf(u"big"_s, 24 << 20)),
              24 << 20);
-        done("no length, ends at close", filePath(1), length(updateBody(1)), 0);
         done("length 1234", filePath(1), length(contentOf(u"d"_s, 1234), "1234"), 1234);
-        done("length zero, empty body", filePath(1), length({}, "0"), 0);
-        done("length not a number", filePath(1), length(updateBody(1), "many"), 0);
+        // An answer that does not say where it ends, or says it badly, or is empty, is no file.
+        failed("no length, ends at close", filePath(1), length(updateBody(1)), 6);
+        failed("length zero, empty body", filePath(1), length({}, "0"), 6);
+        failed("length not a number", filePath(1), length(updateBody(1), "many"), 6);
         failed("own file cut short", filePath(0), Response(updateBody(0), S::CutBody), 5, true);
         failed("second cut short", filePath(1), Response(updateBody(1), S::CutBody), 6, true);
         failed("last cut short", filePath(2), Response(updateBody(2), S::CutBody), 7, true);

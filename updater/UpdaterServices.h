@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Names.h"
+#include "Transfer.h"
 
 #include <QString>
 
@@ -24,8 +25,9 @@ struct UpdaterServices
     QString instanceName = Names::kUpdaterProgram;
     // One step of the countdown before the player is started again.
     int countdownIntervalMs = 1000;
-    // A page or a download that brings no data for this long has failed.
-    int idleTimeoutMs = 30000;
+    // A page or a download that brings no data for this long has failed
+    // (and one that runs past the deadline it sets).
+    int idleTimeoutMs = Transfer::kTimeoutMs;
 };
 
 // Whether another updater process holds the place. The first call claims it
