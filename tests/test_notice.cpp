@@ -33,6 +33,11 @@ private slots:
         QTest::newRow("NUL kept") << QByteArray("a\0b", 3) << QString() << QString(u"a"_s + QChar(0) + u'b');
         QTest::newRow("strip every occurrence") << QByteArray("a</p></p>b") << u"</p>"_s << u"ab"_s;
         QTest::newRow("joined pieces go too") << QByteArray("<st<strong>rong>x") << u"<strong>"_s << u"x"_s;
+        QTest::newRow("nested deep") << QByteArray("</").repeated(500) + "<</</p>p>/p>" +
+                                            QByteArray("p>").repeated(500) + 'a'
+                                     << u"</p>"_s << u"a"_s;
+        // A token that overlaps itself is removed pass by pass, leftmost first.
+        QTest::newRow("overlapping token") << QByteArray("abababa") << u"aba"_s << u"b"_s;
         QTest::newRow("token absent") << QByteArray("abc") << u"<p>"_s << u"abc"_s;
         QTest::newRow("case counts") << QByteArray("<P>a") << u"<p>"_s << u"<P>a"_s;
     }
@@ -104,6 +109,10 @@ private slots:
         QCOMPARE(cleaned(*NoticePage::fileListSection(page), NoticePage::cleanUpFileList),
                  u"<p>1.TamselMP3Player\"http://h/s?a=1&b=2\" 下载<p>"_s);
         QCOMPARE(cleaned(*NoticePage::pushText(page)), u"<p>Hello<p>"_s);
+        // Every tag we strip is one the one-pass removal is exact for.
+        for (const QString &token : NoticePage::cleanupTokens() + NoticePage::fileListTokens())
+            QVERIFY2(!NoticePage::overlapsItself(token), qPrintable(token));
+        QVERIFY(NoticePage::overlapsItself(u"abab"_s) && !NoticePage::overlapsItself(u"aab"_s));
         // Mark-up outside the list stays as it is.
         QCOMPARE(cleaned(u"<span style=\"color: #000000;\">a<br>"_s + kRed.toUpper()),
                  u"a<br>"_s + kRed.toUpper());
