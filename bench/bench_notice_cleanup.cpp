@@ -50,7 +50,8 @@ void removeAgainAndAgain(QString &text)
 
 double timeClean(const QString &page, void (*clean)(QString &), int rounds)
 {
-    const QString expected = kWords.repeated(NoticePage::cleanupTokens().size() + NoticePage::fileListTokens().size());
+    const QString expected =
+        kWords.repeated(NoticePage::cleanupTokens().size() + NoticePage::fileListTokens().size());
     QList<double> times;
     for (int r = 0; r < rounds; ++r) {
         QString text = page;
@@ -88,7 +89,8 @@ int main(int argc, char **argv)
 
     // The window's own time to lay the message out, until it has been painted.
     SystemConnectivity connectivity;
-    const QString line = QStringLiteral("<p>") + QStringLiteral("x").repeated(4 << 20) + QStringLiteral("<p>");
+    const QString line =
+        QStringLiteral("<p>") + QStringLiteral("x").repeated(4 << 20) + QStringLiteral("<p>");
     QList<double> times;
     qsizetype shown = 0;
     for (int r = 0; r < 5; ++r) {
@@ -100,7 +102,8 @@ int main(int argc, char **argv)
             dialog->close();
         }));
     }
-    std::printf("| push window, message of one 4 MB line | median ms to open (5 rounds) | characters shown |\n");
+    std::printf(
+        "| push window, message of one 4 MB line | median ms to open (5 rounds) | characters shown |\n");
     std::printf("|---|---|---|\n");
     std::printf("| opened and painted | %.1f | %lld |\n", median(times), qlonglong(shown));
     return 0;

@@ -128,8 +128,9 @@ void Transfer::onMetaData()
     }
     if (!lengths.isEmpty()) {
         const QByteArray &value = lengths.constFirst();
-        const bool plainNumber = !value.isEmpty() && value.size() <= 18
-                                 && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const bool plainNumber =
+            !value.isEmpty() && value.size() <= 18 &&
+            std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (lengths.size() > 1 || !plainNumber) {
             fail(QStringLiteral("服务器给出的长度无效：%1").arg(QString::fromLatin1(lengths.join(", "))));
             return;

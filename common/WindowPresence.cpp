@@ -30,7 +30,8 @@ QByteArray recordText(const QString &className, const QString &caption)
 // opened, is not a regular file, or someone holds the lock.
 int openLocked(const QString &path, int flags)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
     struct stat status;
@@ -86,8 +87,8 @@ QString recordFolder()
     const bool ours = fd >= 0 && ::fstat(fd, &status) == 0 && status.st_uid == ::getuid();
     // Nobody else may have written into it; reading bits alone, as older
     // versions left them, are taken away.
-    const bool safe = ours && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0
-                      && ((status.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
+    const bool safe = ours && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+                      ((status.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
     if (fd >= 0)
         ::close(fd);
     if (!safe) {
@@ -99,10 +100,10 @@ QString recordFolder()
 
 bool removeIfSame(const QString &path, int fd)
 {
-    struct stat open, named;
+    struct stat opened, named;
     const QByteArray name = QFile::encodeName(path);
-    if (::fstat(fd, &open) != 0 || ::lstat(name.constData(), &named) != 0 || open.st_dev != named.st_dev
-        || open.st_ino != named.st_ino)
+    if (::fstat(fd, &opened) != 0 || ::lstat(name.constData(), &named) != 0 ||
+        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
         return false;
     return ::unlink(name.constData()) == 0;
 }
@@ -131,8 +132,8 @@ Registration::Registration(const QString &className, const QString &caption)
     }
     const QByteArray text = recordText(className, caption);
     const QString path = stem + QLatin1String(kRecordSuffix);
-    if (::write(m_fd, text.constData(), size_t(text.size())) != text.size()
-        || ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
+    if (::write(m_fd, text.constData(), size_t(text.size())) != text.size() ||
+        ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
         removeIfSame(temp, m_fd);
         ::close(m_fd);
         m_fd = -1;
@@ -170,7 +171,8 @@ bool exists(const QString &caption, const QString &className)
         folder.entryList({QStringLiteral("*") + QLatin1String(kRecordSuffix)}, QDir::Files);
     for (const QString &name : records) {
         const QString path = folder.filePath(name);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat status;

@@ -156,7 +156,8 @@ private slots:
         QCOMPARE(::flock(file.handle(), LOCK_EX | LOCK_NB), 0);
         const QDir folder(WindowPresence::recordFolder());
         const auto plant = [&](const QString &name) {
-            return ::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(folder.filePath(name))) == 0;
+            return ::symlink(QFile::encodeName(victim).constData(),
+                             QFile::encodeName(folder.filePath(name))) == 0;
         };
         QVERIFY(plant(u"planted.window"_s));
         QVERIFY(!WindowPresence::exists(caption));
@@ -168,7 +169,8 @@ private slots:
             next = name.section(u'-', 1).section(u'.', 0, 0).toInt() + 1;
         }
         for (int i = next; i < next + 5; ++i)
-            QVERIFY(plant(u"%1-%2.new"_s.arg(::getpid()).arg(i)) && plant(u"%1-%2.window"_s.arg(::getpid()).arg(i)));
+            QVERIFY(plant(u"%1-%2.new"_s.arg(::getpid()).arg(i)) &&
+                    plant(u"%1-%2.window"_s.arg(::getpid()).arg(i)));
         {
             const auto window = WindowPresence::announce(caption);
             QVERIFY(window->isActive());

@@ -143,8 +143,8 @@ private slots:
         for (qsizetype i = 0; i < file.size(); ++i)
             file[i] = char(i * 7);
         const QByteArray small(3000, 'x'), big = file.repeated(5);
-        const auto row = [](const char *name, const Response &response, const char *pageWhy, const char *fileWhy,
-                            const std::optional<QByteArray> &arrives = {}) {
+        const auto row = [](const char *name, const Response &response, const char *pageWhy,
+                            const char *fileWhy, const std::optional<QByteArray> &arrives = {}) {
             QTest::newRow(name) << response << QString::fromUtf8(pageWhy) << QString::fromUtf8(fileWhy)
                                 << arrives.value_or(response.body);
         };
@@ -167,16 +167,18 @@ private slots:
         row("whole", Response(file), "", "");
         row("chunked", chunked(small), "", "", small);
         row("no length, ends at close", Response(small, S::NoContentLength), "", "没有给出文件的长度");
-        row("half a file, no length", Response(small.left(1500), S::NoContentLength), "", "没有给出文件的长度");
-        row("two lengths, the first 100", withHeader(withHeader(Response(small, S::NoContentLength),
-                                                                "Content-Length", "100"),
-                                                     "Content-Length", "3000"),
+        row("half a file, no length", Response(small.left(1500), S::NoContentLength), "",
+            "没有给出文件的长度");
+        row("two lengths, the first 100",
+            withHeader(withHeader(Response(small, S::NoContentLength), "Content-Length", "100"),
+                       "Content-Length", "3000"),
             "长度无效：100, 3000", "长度无效：100, 3000");
         row("length with a sign", withHeader(Response(small, S::NoContentLength), "Content-Length", "+3000"),
             "长度无效", "长度无效");
         row("chunked with a length", withHeader(chunked(small), "Content-Length", "5"), "说是 5 字节",
             "说是 5 字节");
-        row("length shorter than the body: the answer ends there", declared(small, 100), "", "", small.left(100));
+        row("length shorter than the body: the answer ends there", declared(small, 100), "", "",
+            small.left(100));
         row("length 0 with a body", declared(small, 0), "", "空的", QByteArray());
         row("empty 200", Response(QByteArray()), "", "空的");
         row("204", Response(small, S::NoFault, 204), "回答 204", "回答 204");
@@ -192,7 +194,8 @@ private slots:
         row("never answers", Response(small, S::NeverAnswer), timedOut, timedOut);
         row("trickles past the deadline", trickle, "秒内没有完成", "秒内没有完成");
         row("over the page cap", Response(big), "页面太大", "");
-        row("over the page cap, no length", Response(big, S::NoContentLength), "页面太大", "没有给出文件的长度");
+        row("over the page cap, no length", Response(big, S::NoContentLength), "页面太大",
+            "没有给出文件的长度");
         Response moved({}, S::NoFault, 302);
         moved.headers.append({"Location", m_server.url(u"/gbk"_s).toUtf8()});
         row("redirect", moved, "", "", kGbk);
@@ -247,7 +250,8 @@ private slots:
             QVERIFY(states.contains(Transfer::ReceivingResponse));
             const bool chunks = response.headers.contains({"Transfer-Encoding", "chunked"});
             QCOMPARE(file.contentLength(), chunks ? -1 : arrives.size());
-            QVERIFY2(received.size() < (1 << 20) || largestBlock < received.size(), "the body came in one piece");
+            QVERIFY2(received.size() < (1 << 20) || largestBlock < received.size(),
+                     "the body came in one piece");
         } else if (response.status != 200) {
             QVERIFY(received.isEmpty()); // an error page is not the file
         }

@@ -309,7 +309,8 @@ private slots:
         row("last line without closing paragraph", "<p>A<p>Bcd", "A\r\nB");
         const QString xs(Dialog::kShownLimit - 1, QLatin1Char('x'));
         QTest::newRow("one 4 MB line: cut before a surrogate pair, not through it")
-            << QStringLiteral("<p>") + xs + QStringLiteral("\U0001F3B5").repeated(1 << 20) + QStringLiteral("<p>")
+            << QStringLiteral("<p>") + xs + QStringLiteral("\U0001F3B5").repeated(1 << 20) +
+                   QStringLiteral("<p>")
             << xs + QChar(0x2026);
     }
 

@@ -60,8 +60,8 @@ void HttpServer::respond(QTcpSocket *socket, const Response &response)
     }
     const QByteArray body = file.isOpen() ? file.readAll() : response.body;
     static const QHash<int, QByteArray> reasons = {
-        {200, "OK"},           {204, "No Content"}, {300, "Multiple Choices"}, {301, "Moved Permanently"},
-        {302, "Found"},        {304, "Not Modified"}, {404, "Not Found"},      {500, "Server Error"}};
+        {200, "OK"},    {204, "No Content"},   {300, "Multiple Choices"}, {301, "Moved Permanently"},
+        {302, "Found"}, {304, "Not Modified"}, {404, "Not Found"},        {500, "Server Error"}};
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                       reasons.value(response.status, "Status") + "\r\nConnection: close\r\n";
     if (!response.contentType.isEmpty())
