@@ -40,6 +40,8 @@ fi
 
 out=$root/build-fuzz
 mkdir -p "$out/corpus-$target" "$out/findings"
+# The published sample page seeds the notice target as it stands.
+[ "$target" = notice ] && cp "$root/docs/notice-sample.html" "$out/corpus-notice/"
 # The reader and what it needs, instrumented; Qt itself is not.
 clang++-14 -std=c++20 -fPIC -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$root/common" -I"$root/player" $(pkg-config --cflags Qt6Widgets) \
