@@ -104,85 +104,64 @@ private slots:
         QVERIFY(WindowPresence::claimSingleInstance(u"KivuUpdate"_s));
     }
 
-    // The records' folder is used only when it is a folder of this user's
-    // that nobody else can write into; otherwise nothing is written anywhere.
-    void presence_folderNotPrivate_isNotUsed_data()
+    // Records go only into a folder of this user's that nobody else can
+    // write into, and never through a link planted there: a locked file
+    // elsewhere that reads like a live record is neither believed nor written.
+    void presence_unsafePlaces_areNeverUsedOrFollowed_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("folder");
         QTest::addColumn<bool>("used");
-        QTest::newRow("left readable by an older version: made private") << u"folder"_s << 0755 << true;
-        QTest::newRow("writable by the group") << u"folder"_s << 0770 << false;
-        QTest::newRow("another user's") << u"foreign"_s << 0700 << false;
-        QTest::newRow("a link to another folder") << u"link"_s << 0 << false;
-        QTest::newRow("a file") << u"file"_s << 0 << false;
+        QTest::newRow("left readable by an older version: made private") << u"755"_s << true;
+        QTest::newRow("writable by the group") << u"770"_s << false;
+        QTest::newRow("another user's") << u"foreign"_s << false;
+        QTest::newRow("a link to another folder") << u"link"_s << false;
+        QTest::newRow("a file") << u"file"_s << false;
+        QTest::newRow("links planted where records go") << u"planted"_s << true;
     }
 
-    void presence_folderNotPrivate_isNotUsed()
+    void presence_unsafePlaces_areNeverUsedOrFollowed()
     {
-        QFETCH(QString, kind);
-        QFETCH(int, mode);
+        QFETCH(QString, folder);
         QFETCH(bool, used);
-        const QByteArray path = QFile::encodeName(m_runtime->filePath(u"tamsel-%1"_s.arg(::getuid())));
+        const QString caption = u"TamselMP3Player"_s,
+                      path = m_runtime->filePath(u"tamsel-%1"_s.arg(::getuid()));
+        const QByteArray name = QFile::encodeName(path),
+                         text = "ThunderRT6FormDC\n" + caption.toUtf8() + '\n';
         QTemporaryDir elsewhere;
-        if (kind == u"link"_s)
-            QVERIFY(::symlink(QFile::encodeName(elsewhere.path()).constData(), path.constData()) == 0);
-        else if (kind == u"file"_s)
-            QVERIFY(QFile(QFile::decodeName(path)).open(QIODevice::WriteOnly));
-        else
-            QVERIFY(::mkdir(path.constData(), 0700) == 0 && ::chmod(path.constData(), mode_t(mode)) == 0);
-        if (kind == u"foreign"_s && ::chown(path.constData(), 65534, 65534) != 0)
-            QSKIP("only root can give the folder to another user");
-        const auto window = WindowPresence::announce(u"TamselMP3Player"_s);
-        QCOMPARE(window->isActive(), used);
-        QCOMPARE(WindowPresence::exists(u"TamselMP3Player"_s), used);
-        QCOMPARE(WindowPresence::recordFolder().isEmpty(), !used);
-        QVERIFY(QDir(elsewhere.path()).isEmpty());
-        struct stat status;
-        QVERIFY(!used || (::stat(path.constData(), &status) == 0 && (status.st_mode & 0777) == 0700));
-    }
-
-    // A link planted in the folder, where a record is about to be written or
-    // as a record of its own, is never followed.
-    void presence_plantedLinks_areNeverFollowed()
-    {
-        const QString caption = u"TamselMP3Player"_s;
-        QTemporaryDir elsewhere;
-        // A locked file outside that reads like a live record.
-        const QString victim = elsewhere.filePath(u"victim"_s);
-        const QByteArray text = "ThunderRT6FormDC\n" + caption.toUtf8() + '\n';
-        QFile file(victim);
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.write(text) == text.size() && file.flush());
-        QCOMPARE(::flock(file.handle(), LOCK_EX | LOCK_NB), 0);
-        const QDir folder(WindowPresence::recordFolder());
-        const auto plant = [&](const QString &name) {
-            return ::symlink(QFile::encodeName(victim).constData(),
-                             QFile::encodeName(folder.filePath(name))) == 0;
+        QFile victim(elsewhere.filePath(u"victim"_s));
+        QVERIFY(victim.open(QIODevice::ReadWrite) && victim.write(text) == text.size() && victim.flush());
+        QCOMPARE(::flock(victim.handle(), LOCK_EX | LOCK_NB), 0);
+        const auto link = [&](const QString &target, const QString &at) {
+            return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()) == 0;
         };
-        QVERIFY(plant(u"planted.window"_s));
-        QVERIFY(!WindowPresence::exists(caption));
-        // The next names this process will give its records, all taken by links.
-        int next = 0;
-        {
-            const auto window = WindowPresence::announce(u"probe"_s);
-            const QString name = folder.entryList({u"*-*.window"_s}, QDir::Files).value(0);
-            next = name.section(u'-', 1).section(u'.', 0, 0).toInt() + 1;
+        if (folder == u"link"_s)
+            QVERIFY(link(elsewhere.path(), path));
+        else if (folder == u"file"_s)
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        else
+            QVERIFY(::mkdir(name, 0700) == 0 && ::chmod(name, folder.toUInt(nullptr, 8) | 0700) == 0);
+        if (folder == u"foreign"_s && ::chown(name, 65534, 65534) != 0)
+            QSKIP("only root can give the folder to another user");
+        // Every name this process is about to give a record, and a record of its own.
+        for (int i = 0; folder == u"planted"_s && i < 60; ++i) {
+            for (const QString &suffix : {u".new"_s, u".window"_s})
+                QVERIFY(
+                    link(victim.fileName(), u"%1/%2-%3%4"_s.arg(path).arg(::getpid()).arg(i).arg(suffix)));
         }
-        for (int i = next; i < next + 5; ++i)
-            QVERIFY(plant(u"%1-%2.new"_s.arg(::getpid()).arg(i)) &&
-                    plant(u"%1-%2.window"_s.arg(::getpid()).arg(i)));
+        QVERIFY(folder != u"planted"_s || link(victim.fileName(), path + u"/planted.window"_s));
+
+        QVERIFY(!WindowPresence::exists(caption));
         {
             const auto window = WindowPresence::announce(caption);
-            QVERIFY(window->isActive());
-            QVERIFY(WindowPresence::exists(caption));
-            // Under the first name no link had taken.
-            QVERIFY(!QFileInfo(folder.filePath(u"%1-%2.window"_s.arg(::getpid()).arg(next + 5))).isSymLink());
-            QVERIFY(QFileInfo::exists(folder.filePath(u"%1-%2.window"_s.arg(::getpid()).arg(next + 5))));
+            QCOMPARE(window->isActive(), used);
+            QCOMPARE(WindowPresence::exists(caption), used);
         }
-        QVERIFY(!WindowPresence::exists(caption));
-        QVERIFY(file.seek(0));
-        QCOMPARE(file.readAll(), text);
-        QCOMPARE(QFileInfo(folder.filePath(u"planted.window"_s)).symLinkTarget(), victim);
+        QCOMPARE(WindowPresence::recordFolder().isEmpty(), !used);
+        QVERIFY(victim.seek(0));
+        QCOMPARE(victim.readAll(), text);
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), {u"victim"_s});
+        struct stat status;
+        QVERIFY(!used || (::stat(name, &status) == 0 && (status.st_mode & 0777) == 0700));
     }
 
     // A stale record goes only while its name still stands for the file that
@@ -190,12 +169,11 @@ private slots:
     void presence_recordReplacedMeanwhile_isNotRemoved()
     {
         const QString path = m_runtime->filePath(u"r.window"_s), other = m_runtime->filePath(u"other"_s);
-        const QByteArray name = QFile::encodeName(path);
-        const int opened = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL, 0600);
-        const int replacing = ::open(QFile::encodeName(other).constData(), O_RDWR | O_CREAT | O_EXCL, 0600);
-        QVERIFY(opened >= 0 && replacing >= 0);
+        const int opened = ::open(QFile::encodeName(path), O_RDWR | O_CREAT | O_EXCL, 0600);
+        const int replacing = ::open(QFile::encodeName(other), O_RDWR | O_CREAT | O_EXCL, 0600);
         const auto closeBoth = qScopeGuard([&] { ::close(opened), ::close(replacing); });
-        QCOMPARE(::rename(QFile::encodeName(other).constData(), name.constData()), 0);
+        QVERIFY(opened >= 0 && replacing >= 0 &&
+                ::rename(QFile::encodeName(other), QFile::encodeName(path)) == 0);
         QVERIFY(!WindowPresence::removeIfSame(path, opened));
         QVERIFY(QFile::exists(path));
         QVERIFY(WindowPresence::removeIfSame(path, replacing));
