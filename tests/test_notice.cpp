@@ -224,7 +224,8 @@ private slots:
         page.openUrl(m_server.url(u"/page"_s));
         file.execute(m_server.url(u"/file"_s));
         QVERIFY(page.stillExecuting() && file.stillExecuting());
-        QTRY_VERIFY_WITH_TIMEOUT(fetched.size() == 1 && !file.stillExecuting(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(fetched.size() == 1 && !page.stillExecuting() && !file.stillExecuting(),
+                                 10000);
         const auto endedAsSaid = [](const Transfer &t, const QString &why) {
             return t.state() == (why.isEmpty() ? Transfer::ResponseCompleted : Transfer::Error) &&
                    t.errorString().contains(why) && t.errorString().isEmpty() == why.isEmpty();
