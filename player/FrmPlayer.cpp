@@ -6,7 +6,9 @@
 #include "Names.h"
 #include "Pictures.h"
 #include "PlaylistDropTarget.h"
+#include "PushMessage.h"
 #include "SeekBar.h"
+#include "UpdaterHandOff.h"
 
 #include "AtomicFile.h"
 #include "MediaComponent.h"
@@ -14,6 +16,7 @@
 #include "RegularFile.h"
 #include "Shell.h"
 #include "Skin.h"
+#include "Twips.h"
 #include "WindowPresence.h"
 
 #include <QAccessibleWidget>
@@ -110,7 +113,8 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
     buildMenu();
     m_playlist = PlaylistPair(listName, listUrl, lblTotlenum);
     connectHandlers();
-    buildNotice();
+    m_push = new PushMessage(m_services, this);
+    m_handOff = new UpdaterHandOff(m_services, this);
 }
 
 FrmPlayer::~FrmPlayer()
@@ -168,7 +172,7 @@ void FrmPlayer::buildControls()
     Picture1 = new SeekBar(QStringLiteral("Picture1"), {8, 70, 325, 6}, this);
     Picture1->setAccessibleName(QStringLiteral("播放进度"));
     Picture1->setAccessibleDescription(QStringLiteral("单击可跳到该位置"));
-    lineFront = new LineControl(QStringLiteral("lineFront"), SeekBar::kTwipsPerPixel, 5, kProgress, Picture1);
+    lineFront = new LineControl(QStringLiteral("lineFront"), Twips::kPerPixel, 5, kProgress, Picture1);
     lineFront->setAccessibleName(QStringLiteral("已播放"));
 
     // Transport.
@@ -209,12 +213,6 @@ void FrmPlayer::buildControls()
     timerTotle = new QTimer(this);
     timerTotle->setObjectName(QStringLiteral("timerTotle"));
     timerTotle->setInterval(500);
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(60000);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(20);
 }
 
 void FrmPlayer::buildPlaylistPanel()
@@ -243,6 +241,7 @@ void FrmPlayer::buildPlaylistPanel()
     listName->setUniformItemSizes(true);
     listName->setFrameShape(QFrame::NoFrame);
     listName->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listName->setAttribute(Qt::WA_NoMousePropagation);
     QPalette palette = listName->palette();
     palette.setColor(QPalette::Base, Qt::black);
     palette.setColor(QPalette::Text, kLightBlue);
@@ -276,12 +275,14 @@ void FrmPlayer::connectHandlers()
         connect(findChild<ImageButton *>(QLatin1String(name)), &QAbstractButton::clicked, this, handler);
 
     connect(listName, &QListWidget::itemDoubleClicked, this, &FrmPlayer::listName_DblClick);
+    connect(listName, &QListWidget::currentRowChanged, this, &FrmPlayer::currentEntryChanged);
     connect(new PlaylistDropTarget(listName), &PlaylistDropTarget::dropped, this, &FrmPlayer::addItems);
     connect(Picture1, &SeekBar::mouseDown, this, &FrmPlayer::Picture1_MouseDown);
     connect(timerDisplay, &QTimer::timeout, this, &FrmPlayer::timerDisplay_Timer);
     connect(timerTotle, &QTimer::timeout, this, &FrmPlayer::timerTotle_Timer);
     if (m_services.media) {
         connect(m_services.media, &MediaComponent::statusChange, this, &FrmPlayer::wmp_StatusChange);
+        connect(m_services.media, &MediaComponent::statusChange, this, &FrmPlayer::playStateChanged);
         connect(m_services.media, &MediaComponent::durationChanged, this, &FrmPlayer::wmp_DurationChange);
     }
     lblCsc->installEventFilter(this);
@@ -317,9 +318,9 @@ bool FrmPlayer::load()
 
     timerDisplay->start();
     timerTotle->start();
-    startHandOffWatch();
+    m_handOff->start();
     // The last step; the page comes later and never holds up the start.
-    startNotice();
+    m_push->start();
     return true;
 }
 

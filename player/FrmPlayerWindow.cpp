@@ -1,9 +1,13 @@
 // The main window's own behaviour: dragging, minimising, ending the program,
-// the mini window, the update check, the stacking toggle and the pop-up menu.
+// the mini window, the stacking toggle and the pop-up menu, and the handlers
+// of the notice page's parts.
 #include "FrmPlayer.h"
 
 #include "ImageButton.h"
 #include "Mini.h"
+#include "PushMessage.h"
+#include "Update.h"
+#include "UpdaterHandOff.h"
 
 #include "Shell.h"
 
@@ -166,6 +170,39 @@ void FrmPlayer::Image2_Click()
     showUpdate();
 }
 
+// The notice page's three parts are objects of their own.
+
+void FrmPlayer::showUpdate()
+{
+    if (Update *check = Update::open(m_services, this))
+        connect(check, &Update::updaterStarted, this, &FrmPlayer::imgClose_Click);
+}
+
+void FrmPlayer::Timer1_Timer()
+{
+    m_push->Timer1_Timer();
+}
+
+QString FrmPlayer::pushSwitch() const
+{
+    return m_push->pushSwitch();
+}
+
+QString FrmPlayer::pushText() const
+{
+    return m_push->pushText();
+}
+
+void FrmPlayer::Timer2_Timer()
+{
+    m_handOff->Timer2_Timer();
+}
+
+void FrmPlayer::killUD()
+{
+    m_handOff->killUD();
+}
+
 void FrmPlayer::menuTopmost_Click()
 {
     QAction *item = menu->findChild<QAction *>(kNormal);
@@ -180,14 +217,21 @@ void FrmPlayer::menuWebsite_Click()
 }
 
 // The window has no frame: dragging its bare background moves it, and the
-// grabbed point stays under the pointer.
+// grabbed point stays under the pointer. A press that a control let pass is
+// no grab, so a drag that starts on a control never moves the window.
 void FrmPlayer::mousePressEvent(QMouseEvent *event)
 {
     m_grab = event->position().toPoint();
+    m_dragging = !childAt(m_grab);
 }
 
 void FrmPlayer::mouseMoveEvent(QMouseEvent *event)
 {
-    if (event->buttons() == Qt::LeftButton)
+    if (m_dragging && event->buttons() == Qt::LeftButton)
         move(event->globalPosition().toPoint() - m_grab);
+}
+
+void FrmPlayer::mouseReleaseEvent(QMouseEvent *)
+{
+    m_dragging = false;
 }
