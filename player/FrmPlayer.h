@@ -13,6 +13,7 @@
 #include <memory>
 
 class ImageButton;
+class QAction;
 class LineControl;
 class Mini;
 class PushMessage;
@@ -177,9 +178,9 @@ private:
     void buildControls();
     void buildPlaylistPanel();
     void buildMenu();
-    void connectWindowHandlers();
-    ImageButton *addButton(const char *name, const char *picture, const QString &toolTip, const QRect &geometry,
-                           QWidget *parent = nullptr);
+    // A button that runs handler when clicked.
+    ImageButton *addButton(const char *name, const char *picture, const QString &toolTip,
+                           const QRect &geometry, void (FrmPlayer::*handler)(), QWidget *parent = nullptr);
     QLabel *addLabel(const char *name, const QString &text, const QRect &geometry, const QColor &colour);
     bool writeHelpDocuments();
     void connectHandlers();
@@ -225,6 +226,8 @@ private:
     QTimer *timerDisplay = nullptr;
     QTimer *timerTotle = nullptr;
     QMenu *menu = nullptr;
+    // 窗体置顶: its caption is the stacking state.
+    QAction *m_topmostItem = nullptr;
 
     PlaylistPair m_playlist;
     int m_playingEntry = -1;
