@@ -13,10 +13,10 @@
 #include <memory>
 
 class ImageButton;
-class QAction;
 class LineControl;
 class Mini;
 class PushMessage;
+class QAction;
 class QLabel;
 class QListWidget;
 class QMenu;

@@ -92,7 +92,8 @@ void FrmPlayer::imgPlay_Click()
             playEntry(selection);
         }
     } else {
-        // Pressed now: a stop that comes while the box is open stands.
+        // Play counts from the press, before the box: a stop that comes while
+        // the box is open stands.
         m_state.stoppedByUser = false;
         m_state.msgAnswer = qint16(m_services.prompts->message(this, QStringLiteral("播放错误:"),
                                                                QStringLiteral("播放列表为空，请添加曲目！"),
