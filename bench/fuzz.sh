@@ -5,8 +5,10 @@
 # bench/; prints libFuzzer's final figures. Not part of the tests. The working
 # corpus and any crashing input stay in build-fuzz/.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+root=$repo
 seconds=${SECONDS_TO_RUN:-${1:-60}}
+positive_count SECONDS "$seconds"
 target=${TARGET:-playlist}
 
 case $target in
@@ -27,16 +29,8 @@ notice)
   ;;
 esac
 
-need=()
-for p in clang-14 libclang-rt-14-dev qt6-base-dev pkg-config; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+need_package clang-14 libclang-rt-14-dev qt6-base-dev pkg-config
+install_needed
 
 out=$root/build-fuzz
 mkdir -p "$out/corpus-$target" "$out/findings"
