@@ -1,5 +1,7 @@
 #include "Transfer.h"
 
+#include "Names.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -89,7 +91,7 @@ void Transfer::start(const QString &address, Kind kind)
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("TamselMP3Player"));
+    request.setHeader(QNetworkRequest::UserAgentHeader, Names::kPlayerProgram);
     // The bytes as sent are the bytes counted against Content-Length: asking
     // for them plainly also keeps Qt from unpacking a compressed body.
     request.setRawHeader("Accept-Encoding", "identity");
