@@ -99,14 +99,7 @@ bool writeJournal(const QString &folder, const QList<Entry> &entries, QString *w
     const QByteArray temporary = pathOf(folder, kJournalTemporary);
     const QByteArray text = journalText(entries);
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    int error = fd < 0 ? errno : 0;
-    for (qint64 done = 0; error == 0 && done < text.size();) {
-        const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n == 0 || errno != EINTR)
-            error = n == 0 ? EIO : errno;
-    }
+    int error = fd < 0 ? errno : AtomicFile::writeAll(fd, text);
     if (error == 0 && ::fsync(fd) != 0)
         error = errno;
     if (fd >= 0)

@@ -74,14 +74,14 @@ struct UpdaterFixture
     explicit UpdaterFixture(const HttpServer &server)
     {
         connectivity.connected = true;
-        services = {.prompts = &prompts,
-                    .shell = &shell,
-                    .connectivity = &connectivity,
-                    .programFolder = dir.path(),
-                    .noticeUrl = server.url(kNotice),
-                    .localVersion = u"13.05.22"_s,
-                    .countdownIntervalMs = 20,
-                    .idleTimeoutMs = 700};
+        services.prompts = &prompts;
+        services.shell = &shell;
+        services.connectivity = &connectivity;
+        services.programFolder = dir.path();
+        services.noticeUrl = server.url(kNotice);
+        services.localVersion = u"13.05.22"_s;
+        services.countdownIntervalMs = 20;
+        services.idleTimeoutMs = 700;
     }
 
     // A strip left running by a failed check goes with its fixture.

@@ -103,17 +103,8 @@ bool StagedInstall::write(const QByteArray &block)
     if (m_files.isEmpty() || m_files.last()->finished)
         return fail(QStringLiteral("没有正在写入的文件"));
     Staged &staged = *m_files.last();
-    for (qsizetype done = 0; done < block.size();) {
-        const ssize_t n = ::write(staged.fd, block.constData() + done, size_t(block.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return fail(QStringLiteral("写入失败：%1").arg(reason()));
-        }
-        done += n;
-    }
+    if (const int error = AtomicFile::writeAll(staged.fd, block))
+        return fail(QStringLiteral("写入失败：%1").arg(AtomicFile::reasonFor(error)));
     staged.hash.addData(block);
     staged.size += block.size();
     return true;
