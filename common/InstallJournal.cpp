@@ -73,8 +73,7 @@ QString reason()
 // one of the names placing itself uses.
 bool isPlainName(const QString &name)
 {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name == kFileName ||
-        name == FolderLock::kFileName || isOurTemporary(name))
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || isOurName(name))
         return false;
     for (const QChar c : name) {
         if (c == QLatin1Char('/') || c.category() == QChar::Other_Control)
@@ -263,6 +262,11 @@ bool isOurTemporary(const QString &name)
     static const QRegularExpression kOurs(
         QStringLiteral("^\\.KivuUpdate-[A-Za-z0-9]{6,8}\\.part(\\.old)?$|^\\.KivuUpdate\\.journal\\.new$"));
     return kOurs.match(name).hasMatch();
+}
+
+bool isOurName(const QString &name)
+{
+    return name == kFileName || name == FolderLock::kFileName || isOurTemporary(name);
 }
 
 void syncFolder(const QString &folder)

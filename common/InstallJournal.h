@@ -40,6 +40,9 @@ QString newStagedName();
 // Whether a file of this name is one that placing makes and leaves only when
 // it is cut short: a new file's temporary, a backup, the journal's temporary.
 bool isOurTemporary(const QString &name);
+// Whether the name is one placing uses for itself (those, the journal, the
+// folder's lock): no update file may have it.
+bool isOurName(const QString &name);
 
 struct Outcome
 {

@@ -59,21 +59,14 @@ const QStringList kNewState = {u"a.bin=new a.bin"_s, u"b.bin=new b.bin"_s, u"c.b
 
 // Stages a.bin, b.bin and c.bin ("new a.bin", ...) and places them; the hook
 // runs after each step.
-bool placeNewFiles(const QString &folder, const std::function<void(int)> &hook, QString *error = nullptr,
-                   QStringList *left = nullptr)
+bool placeNewFiles(StagedInstall &install, const std::function<void(int)> &hook)
 {
-    StagedInstall install(folder);
     for (const QString &name : kNames) {
         if (!install.begin(name) || !install.write("new " + name.toUtf8()) || !install.finish(-1))
             return false;
     }
     install.setStepHook(hook);
-    const bool placed = install.commit();
-    if (error)
-        *error = install.errorString();
-    if (left)
-        *left = install.leftBehind();
-    return placed;
+    return install.commit();
 }
 
 // Places the new files in a child process killed by SIGKILL after step k;
@@ -82,7 +75,8 @@ bool placeKilledAfter(const QString &folder, int step)
 {
     const pid_t child = ::fork();
     if (child == 0) {
-        ::_exit(placeNewFiles(folder, [step](int k) {
+        StagedInstall install(folder);
+        ::_exit(placeNewFiles(install, [step](int k) {
             if (k == step)
                 ::raise(SIGKILL);
         }) ? 0 : 1);
@@ -272,14 +266,13 @@ private slots:
             giveToUnprivileged(folder);
             UnprivilegedFiles unprivileged;
             QVERIFY(unprivileged.active());
-            QString error;
-            QStringList left;
-            QVERIFY(!placeNewFiles(folder, [&path](int k) {
+            StagedInstall install(folder);
+            QVERIFY(!placeNewFiles(install, [&path](int k) {
                 if (k == 3)
                     ::chmod(path.constData(), 0555);
-            }, &error, &left));
-            QCOMPARE(left, QStringList{kNames[0]});
-            QCOMPARE(error, u"无法替换 b.bin：没有写入权限"_s);
+            }));
+            QCOMPARE(install.leftBehind(), QStringList{kNames[0]});
+            QCOMPARE(install.errorString(), u"无法替换 b.bin：没有写入权限"_s);
             QCOMPARE(::chmod(path.constData(), 0755), 0);
             QCOMPARE(QDir(folder).entryList({u"*.part.old"_s}, QDir::Files | QDir::Hidden).size(), 2);
             QCOMPARE(InstallJournal::recover(folder), Repair::RolledForward);

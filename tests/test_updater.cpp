@@ -297,7 +297,7 @@ private slots:
         for (const QString &name :
              {QString(), u"."_s, u".."_s, u"../evil"_s, u"/etc/passwd"_s, u"sub/x"_s, u"..\\x"_s, u"a\nb"_s,
               u"a\x7f"_s, u"a"_s + QChar(0), u"a"_s + QChar(0x85), u"exe.\u202Etxt"_s, u"a\u2066b"_s,
-              u"a\u200Fb"_s, u"a\u061Cb"_s})
+              u"a\u200Fb"_s, u"a\u061Cb"_s, u".KivuUpdate.journal"_s, u".KivuUpdate.lock"_s})
             row(SavedName, qPrintable(u"unsafe "_s + name.toUtf8().toPercentEncoding()), name, kNone);
     }
 

@@ -1,6 +1,7 @@
 #include "UpdateFiles.h"
 
 #include "AppInfo.h"
+#include "InstallJournal.h"
 #include "Names.h"
 #include "NoticePage.h"
 
@@ -86,7 +87,7 @@ bool isSafeName(const QString &name)
             isDirectionControl(c))
             return false;
     }
-    return QFile::encodeName(name).size() <= kMaxNameBytes;
+    return QFile::encodeName(name).size() <= kMaxNameBytes && !InstallJournal::isOurName(name);
 }
 
 bool isAllowedAddress(const QString &address, bool httpsOnly)

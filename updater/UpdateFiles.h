@@ -30,7 +30,8 @@ std::optional<QString> downloadAddress(const QString &sharePage);
 
 // A name that can only mean a file of the program folder itself, and reads
 // as what it is: not empty, not "." or "..", no path separator, no control
-// character, no mark that turns the direction of text, at most 255 bytes.
+// character, no mark that turns the direction of text, at most 255 bytes, and
+// none of the names placing uses for itself.
 bool isSafeName(const QString &name);
 
 // A web address the updater may fetch: http or https with a host; https only

@@ -17,11 +17,11 @@ int main(int argc, char *argv[])
 {
     Accessibility::joinBusAlways();
     QApplication app(argc, argv);
+    // An update cut short last time is finished before anything else.
+    InstallJournal::recover(AppInfo::programFolder());
     QApplication::setApplicationName(Names::kUpdaterProgram);
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));
     Translations::installQtChinese(&app);
-    // An update cut short last time is finished before anything else.
-    InstallJournal::recover(AppInfo::programFolder());
     ProcessSignals processSignals;
     QObject::connect(&processSignals, &ProcessSignals::quitRequested, &app, &endUpdater);
 
