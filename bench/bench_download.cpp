@@ -122,8 +122,9 @@ int main(int argc, char *argv[])
         const auto *list = ud->findChild<QListWidget *>(QStringLiteral("List1"));
         for (int i = 0; i < list->count(); ++i) {
             const QString entry = list->item(i)->text();
-            const QString name = entry.mid(entry.indexOf(QLatin1Char('.')) + 1,
-                                           entry.indexOf(QLatin1Char('"')) - entry.indexOf(QLatin1Char('.')) - 1);
+            const QString name =
+                entry.mid(entry.indexOf(QLatin1Char('.')) + 1,
+                          entry.indexOf(QLatin1Char('"')) - entry.indexOf(QLatin1Char('.')) - 1);
             const QFileInfo saved(QDir(services.programFolder).filePath(UpdateFiles::savedName(name)));
             if (!saved.exists())
                 continue; // SHA256SUMS and its signature are checked, not installed
@@ -131,7 +132,8 @@ int main(int argc, char *argv[])
             hashing += hashSeconds(saved.filePath());
         }
         std::printf("ok=%d bytes=%lld seconds=%.3f mbps=%.1f vmhwm=%s sha256=%.3f\n", ok ? 1 : 0,
-                    static_cast<long long>(bytes), seconds, bytes / 1048576.0 / seconds, peak.constData(), hashing);
+                    static_cast<long long>(bytes), seconds, bytes / 1048576.0 / seconds, peak.constData(),
+                    hashing);
         std::fflush(stdout);
         result = ok ? 0 : 1;
         QTimer::singleShot(0, &app, &QCoreApplication::quit);

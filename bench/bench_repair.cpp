@@ -28,7 +28,8 @@
 
 namespace {
 
-const QStringList kNames = {QStringLiteral("small-1.bin"), QStringLiteral("big.bin"), QStringLiteral("small-2.bin")};
+const QStringList kNames = {QStringLiteral("small-1.bin"), QStringLiteral("big.bin"),
+                            QStringLiteral("small-2.bin")};
 constexpr int kKillAfterFirstRename = 3;
 
 QByteArray contents(const QString &name, const char *edition, qint64 size)
@@ -50,7 +51,8 @@ bool killPlacing(const QString &folder, const QString &program, qint64 bigSize)
     if (!QFile::copy(program, copy) || !QFile::setPermissions(copy, QFile::permissions(program)))
         return false;
     for (const QString &name : kNames) {
-        if (!writeFile(QDir(folder).filePath(name), contents(name, "old", name == kNames[1] ? bigSize : 4096)))
+        if (!writeFile(QDir(folder).filePath(name),
+                       contents(name, "old", name == kNames[1] ? bigSize : 4096)))
             return false;
     }
     const pid_t child = ::fork();

@@ -148,8 +148,9 @@ std::optional<QList<Entry>> readJournal(const QString &folder)
         entry.sha256 = QByteArray::fromHex(fields[4]);
         const bool stagedOk = isOurTemporary(entry.staged) && !entry.staged.endsWith(kBackupSuffix);
         const bool backupOk = entry.backup.isEmpty() || entry.backup == entry.staged + kBackupSuffix;
-        if (!stagedOk || !backupOk || !isPlainName(entry.target) || targets.contains(entry.target) || !sized ||
-            entry.size < 0 || fields[4].size() != 2 * kSha256Bytes || entry.sha256.size() != kSha256Bytes)
+        if (!stagedOk || !backupOk || !isPlainName(entry.target) || targets.contains(entry.target) ||
+            !sized || entry.size < 0 || fields[4].size() != 2 * kSha256Bytes ||
+            entry.sha256.size() != kSha256Bytes)
             return std::nullopt;
         targets.insert(entry.target);
         entries.append(entry);
@@ -231,7 +232,8 @@ bool makeBackup(const QByteArray &target, const QByteArray &backup)
 
 QStringList namesOfOurs(const QString &folder)
 {
-    return QDir(folder).entryList({QStringLiteral(".KivuUpdate*")}, QDir::Files | QDir::Hidden | QDir::System);
+    return QDir(folder).entryList({QStringLiteral(".KivuUpdate*")},
+                                  QDir::Files | QDir::Hidden | QDir::System);
 }
 
 // Removes our temporaries and backups that no journal needs any more.
@@ -314,7 +316,8 @@ Outcome place(const QString &folder, QList<Entry> entries, const std::function<v
     step(2);
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const Entry &entry = entries[i];
-        if (::rename(pathOf(folder, entry.staged).constData(), pathOf(folder, entry.target).constData()) != 0) {
+        if (::rename(pathOf(folder, entry.staged).constData(), pathOf(folder, entry.target).constData()) !=
+            0) {
             fail(outcome, QStringLiteral("无法替换 %1：%2").arg(entry.target, reason()));
             outcome.left = rollBack(folder, entries);
             // What could not be put back stays in the journal's care.

@@ -47,10 +47,12 @@ QStringList folderState(const QString &folder)
 {
     QStringList state;
     const QDir dir(folder);
-    for (const QString &name : dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QString &name :
+         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         QFile file(dir.filePath(name));
         if (name.endsWith(u".bin"_s) || name.startsWith(u".KivuUpdate"_s))
-            state << name + u'=' + (file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : u"?"_s);
+            state << name + u'=' +
+                         (file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : u"?"_s);
     }
     return state;
 }
@@ -76,10 +78,13 @@ bool placeKilledAfter(const QString &folder, int step)
     const pid_t child = ::fork();
     if (child == 0) {
         StagedInstall install(folder);
-        ::_exit(placeNewFiles(install, [step](int k) {
-            if (k == step)
-                ::raise(SIGKILL);
-        }) ? 0 : 1);
+        ::_exit(placeNewFiles(install,
+                              [step](int k) {
+                                  if (k == step)
+                                      ::raise(SIGKILL);
+                              })
+                    ? 0
+                    : 1);
     }
     int status = 0;
     return ::waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
@@ -102,10 +107,7 @@ class InstallTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_signer.isValid() && m_otherSigner.isValid());
-    }
+    void initTestCase() { QVERIFY(m_signer.isValid() && m_otherSigner.isValid()); }
 
     // ---- what vouches for the files ----------------------------------------
 
@@ -119,7 +121,9 @@ private slots:
         const QString comment = u"TamselMP3Player 13.05.23"_s;
         const auto row = [](const char *name, bool keyed, const QByteArray &sums, const QByteArray &signature,
                             bool allowed) { QTest::newRow(name) << keyed << sums << signature << allowed; };
-        const auto sign = [this](const QByteArray &data, const QString &comment) { return m_signer.sign(data, comment); };
+        const auto sign = [this](const QByteArray &data, const QString &comment) {
+            return m_signer.sign(data, comment);
+        };
         row("signed", true, good, sign(good, comment), true);
         row("signed the legacy way", true, good, m_signer.sign(good, comment, {u"-l"_s}), true);
         row("signed with another key", true, good, m_otherSigner.sign(good, comment), false);
@@ -134,7 +138,8 @@ private slots:
         row("a file without a line", true, skinOnly, sign(skinOnly, comment), false);
         const QByteArray extra = good + sumsLine("x", u"readme.txt"_s);
         row("a line for a file not in the update", true, extra, sign(extra, comment), false);
-        const QByteArray wrong = sumsLine("player", u"TamselMP3Player"_s) + sumsLine("old skin", u"skin.dll"_s);
+        const QByteArray wrong =
+            sumsLine("player", u"TamselMP3Player"_s) + sumsLine("old skin", u"skin.dll"_s);
         row("a file's hash differs", true, wrong, sign(wrong, comment), false);
         const QByteArray twice = good + sumsLine("skin", u"skin.dll"_s);
         row("a file named twice", true, twice, sign(twice, comment), false);
@@ -142,7 +147,8 @@ private slots:
         row("unsigned build, hashes match", false, good, "garbage", true);
         row("unsigned build, some files without a line", false, skinOnly, kNone, true);
         row("unsigned build, a hash differs", false, wrong, kNone, false);
-        row("unsigned build, a line one blank short", false, QByteArray(good).replace("  ", " "), kNone, false);
+        row("unsigned build, a line one blank short", false, QByteArray(good).replace("  ", " "), kNone,
+            false);
     }
 
     void signature_decidesWhetherTheFilesArePlaced()
@@ -154,10 +160,12 @@ private slots:
         const auto listed = [](const QByteArray &bytes) {
             return bytes == kNone ? std::nullopt : std::optional<QByteArray>(bytes);
         };
-        const UpdateSignature::Update update = {keyed ? m_signer.publicKey() : QByteArray(), u"13.05.23"_s, listed(sums),
-                                                listed(signature),
-                                                {{u"TamselMP3Player"_s, sha256("player")},
-                                                 {u"skin.dll"_s, sha256("skin")}}};
+        const UpdateSignature::Update update = {
+            keyed ? m_signer.publicKey() : QByteArray(),
+            u"13.05.23"_s,
+            listed(sums),
+            listed(signature),
+            {{u"TamselMP3Player"_s, sha256("player")}, {u"skin.dll"_s, sha256("skin")}}};
         QString why;
         QCOMPARE(UpdateSignature::allows(update, &why), allowed);
         QCOMPARE(why.isEmpty(), allowed);
@@ -197,11 +205,13 @@ private slots:
         writeFile(dir.filePath(kNames[1]), "old b.bin");
         const QStringList old = folderState(dir.path());
         QCOMPARE(placeKilledAfter(dir.path(), step), step < 9);
-        QFile staged(dir.filePath(QDir(dir.path()).entryList({u"*.part"_s}, QDir::Files | QDir::Hidden).value(0)));
+        QFile staged(
+            dir.filePath(QDir(dir.path()).entryList({u"*.part"_s}, QDir::Files | QDir::Hidden).value(0)));
         QFile journal(dir.filePath(InstallJournal::kFileName));
         QVERIFY(then != StagedLost || staged.remove());
         QVERIFY(then != StagedCut || staged.resize(1));
-        QVERIFY(then != DamagedJournal || (journal.open(QIODevice::Append) && journal.write("a.bin\t..\n") && journal.flush()));
+        QVERIFY(then != DamagedJournal ||
+                (journal.open(QIODevice::Append) && journal.write("a.bin\t..\n") && journal.flush()));
         std::optional<FolderLock> updater;
         if (then == UpdaterAtWork)
             updater.emplace(dir.path());
@@ -214,13 +224,15 @@ private slots:
         }
         if (then == StartPlayer || then == StartUpdater) {
             // The real program, from that folder, repairs before anything else.
-            const QString program = QString::fromUtf8(then == StartPlayer ? TAMSEL_PLAYER_BINARY : TAMSEL_UPDATER_BINARY);
+            const QString program =
+                QString::fromUtf8(then == StartPlayer ? TAMSEL_PLAYER_BINARY : TAMSEL_UPDATER_BINARY);
             const QString copy = dir.filePath(QFileInfo(program).fileName());
             QVERIFY(QFile::copy(program, copy));
             QProcess process;
             process.setEnvironment(QProcess::systemEnvironment() << u"QT_QPA_PLATFORM=offscreen"_s);
             process.start(copy, {});
-            QTRY_VERIFY_WITH_TIMEOUT(!journal.exists() && folderState(dir.path()).filter(u".part"_s).isEmpty(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !journal.exists() && folderState(dir.path()).filter(u".part"_s).isEmpty(), 20000);
             process.terminate(); // the updater lets go of the folder as it ends
             QVERIFY(process.waitForFinished(20000));
         } else {
@@ -256,10 +268,11 @@ private slots:
             QVERIFY(QDir(folder).mkdir(u".KivuUpdate-qwerty.part"_s));
             QVERIFY(QFile::link(dir.filePath(kNames[1]), dir.filePath(u".KivuUpdate-zxcvbn.part"_s)));
             QCOMPARE(InstallJournal::recover(folder), Repair::Nothing);
-            QCOMPARE(folderState(folder), (QStringList{u".KivuUpdate-abcdefghi.part=x"_s, u".KivuUpdate-notes.txt=x"_s,
-                                                       u".KivuUpdate-qwerty.part=?"_s, u".KivuUpdate-x.part=x"_s,
-                                                       u".KivuUpdate-zxcvbn.part=old b.bin"_s,
-                                                       u"a.bin=old a.bin"_s, u"b.bin=old b.bin"_s}));
+            QCOMPARE(folderState(folder),
+                     (QStringList{u".KivuUpdate-abcdefghi.part=x"_s, u".KivuUpdate-notes.txt=x"_s,
+                                  u".KivuUpdate-qwerty.part=?"_s, u".KivuUpdate-x.part=x"_s,
+                                  u".KivuUpdate-zxcvbn.part=old b.bin"_s, u"a.bin=old a.bin"_s,
+                                  u"b.bin=old b.bin"_s}));
         } else {
             // The folder turns read-only after the first rename: neither the
             // next rename nor the way back can be made.
@@ -281,7 +294,16 @@ private slots:
     }
 
 private:
-    enum Then { Recover, StagedLost, StagedCut, StartPlayer, StartUpdater, UpdaterAtWork, ReadOnlyFolder, DamagedJournal };
+    enum Then {
+        Recover,
+        StagedLost,
+        StagedCut,
+        StartPlayer,
+        StartUpdater,
+        UpdaterAtWork,
+        ReadOnlyFolder,
+        DamagedJournal
+    };
     enum After { Old, New, Unchanged };
     enum Fault { RollBackFails, Leftovers };
 

@@ -264,7 +264,8 @@ private slots:
         row(FileList, "prefix 3. and a library", files({fileParagraph(u"3.skin.dll"_s, u"http://s/c"_s)}),
             u"3.skin.dll\"http://s/c\"|skin.dll|http://s/c"_s);
         row(FileList, "entry 10: the whole number is the prefix",
-            files({fileParagraph(u"10.1.2.so"_s, u"http://s/c"_s)}), u"10.1.2.so\"http://s/c\"|1.2.so|http://s/c"_s);
+            files({fileParagraph(u"10.1.2.so"_s, u"http://s/c"_s)}),
+            u"10.1.2.so\"http://s/c\"|1.2.so|http://s/c"_s);
         row(FileList, "parenthesis in a name is lost",
             files({fileParagraph(u"1.a(1).txt"_s, u"http://s/d"_s)}),
             u"1.a1).txt\"http://s/d\"|a1).txt|http://s/d"_s);
@@ -375,15 +376,18 @@ private slots:
         failed("server error", filePath(0), Response(updateBody(0), S::NoFault, 500), 5, true);
         failed("disk full", filePath(1), Response(contentOf(u"b"_s, 400000)), 6, false, DiskFull);
         failed("a folder where the last file goes", {}, {}, 7, false, FolderInPlace);
-        failed("roll-back fails", {}, {}, 7, false, RollBackFails,
+        failed("roll-back fails", {}, {}, 7, false, NoRollBack,
                {u"提示|更新失败，以下文件未能恢复原样：TamselMP3Player。下次启动程序时会再次尝试修复。"
                 "是否去官网下载最新版本"_s});
-        QTest::newRow("player cannot be started") << QString() << Response() << int(PlayerWontStart) << 7 << second
-            << QStringList{u"提示|更新已完成，但无法启动 TamselMP3Player，请在程序文件夹中手动启动它。"_s} << false;
+        QTest::newRow("player cannot be started")
+            << QString() << Response() << int(NoStart) << 7 << second
+            << QStringList{u"提示|更新已完成，但无法启动 TamselMP3Player，请在程序文件夹中手动启动它。"_s}
+            << false;
         // Only a whole executable for this machine takes a program's place.
         failed("304 for the own file", filePath(0), Response({}, S::NoFault, 304), 5, true);
         failed("a login page for the player", filePath(2), Response("<html><body>请登录</body></html>"), 7);
-        failed("the player cut, no length", filePath(2), length(executable().left(executable().size() / 2)), 7);
+        failed("the player cut, no length", filePath(2), length(executable().left(executable().size() / 2)),
+               7);
         QByteArray otherMachine = updateBody(2);
         otherMachine[18] = char(otherMachine[18] == char(EM_X86_64) ? EM_AARCH64 : EM_X86_64);
         failed("the player for another machine", filePath(2), Response(otherMachine), 7);
@@ -401,7 +405,7 @@ private slots:
         failed("sharing page missing", share0, Response("gone", S::NoFault, 404), 2);
         // Beside another updater both windows refuse, and the strip while the player's files are
         // in use; nothing is fetched.
-        failed("another updater", {}, {}, 0, false, AnotherUpdater,
+        failed("another updater", {}, {}, 0, false, OtherUpdater,
                {u"提示：|更新程序已经在运行"_s, u"提示：|更新程序已经在运行，请勿重复运行更新程序"_s});
         failed("player window open", {}, {}, 0, false, PlayerOpen,
                {u"TamselMP3Player 更新提示:|发现原程序正在运行,请关闭原程序后再点击更新."_s});
@@ -416,7 +420,7 @@ private slots:
         QFETCH(int, barMaximum);
         QFETCH(QStringList, boxes);
         QFETCH(bool, yes);
-        const bool refused = setup == AnotherUpdater || setup == PlayerOpen;
+        const bool refused = setup == OtherUpdater || setup == PlayerOpen;
         UpdaterFixture updater(m_server);
         const QStringList names = {kUpdater, u"skin.dll"_s, kProgram},
                           saved = {kNewUpdater, names[1], kProgram};
@@ -438,10 +442,10 @@ private slots:
         // Another updater on the folder holds its lock, a file there.
         const QStringList before = updater.files();
         std::optional<FolderLock> another;
-        if (setup == AnotherUpdater)
+        if (setup == OtherUpdater)
             another.emplace(updater.dir.path());
-        updater.shell.startSucceeds = setup != PlayerWontStart;
-        if (setup == RollBackFails)
+        updater.shell.startSucceeds = setup != NoStart;
+        if (setup == NoRollBack)
             updater.services.placingStep = [&updater](int step) {
                 // After the second rename a folder takes the player's place: the
                 // player is not replaced, and the file before it cannot be put back.
@@ -450,7 +454,7 @@ private slots:
             };
         updater.prompts.answerNext(yes ? Prompts::AnswerYes : Prompts::AnswerNo);
         const auto player = setup == PlayerOpen ? WindowPresence::announce(u"TamselMP3Player"_s) : nullptr;
-        if (setup == AnotherUpdater) {
+        if (setup == OtherUpdater) {
             QCOMPARE(another->state(), FolderLock::Held);
             // The notes window refuses too, before it is shown.
             Form1 form1(updater.services);
@@ -493,7 +497,7 @@ private slots:
         std::signal(SIGXFSZ, handler);
         QVERIFY(over);
         another.reset();
-        const bool done = boxes.isEmpty() || setup == PlayerWontStart;
+        const bool done = boxes.isEmpty() || setup == NoStart;
         QCOMPARE(updater.outcome, done ? 1 : refused ? -1 : 0);
         QVERIFY(!WindowPresence::exists(kUpdaterCaption));
         QTest::qWait(50);
@@ -512,8 +516,9 @@ private slots:
         }
         QCOMPARE(shown, boxes);
         // The reason stands on the status line, in words.
-        QVERIFY2(setup != DiskFull || status == u"更新失败：写入失败：文件超过了允许的大小"_s, qPrintable(status));
-        if (setup == RollBackFails)
+        QVERIFY2(setup != DiskFull || status == u"更新失败：写入失败：文件超过了允许的大小"_s,
+                 qPrintable(status));
+        if (setup == NoRollBack)
             return; // the next start finishes the placing (test_install)
         if (done) {
             QCOMPARE(totals, QList<int>({int(bodies[0].size()), barMaximum, int(bodies[2].size()), 0}));
@@ -705,7 +710,7 @@ private:
     // Past the signal numbers.
     enum Change { NoChange = 100, FileChanged, Unsigned };
     enum Read { FileList, DownloadAddress, SavedName, HttpsAddress };
-    enum Setup { Plain, FreshFolder, DiskFull, FolderInPlace, AnotherUpdater, PlayerOpen, RollBackFails, PlayerWontStart };
+    enum Setup { Plain, FreshFolder, DiskFull, FolderInPlace, OtherUpdater, PlayerOpen, NoRollBack, NoStart };
 
     static QString withEntities(QString address) { return address.replace(u'&', u"&amp;"_s); }
 

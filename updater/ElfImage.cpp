@@ -18,8 +18,7 @@ using Header = ElfW(Ehdr);
 using ProgramHeader = ElfW(Phdr);
 using SectionHeader = ElfW(Shdr);
 
-template<typename T>
-bool readAt(int fd, quint64 offset, T *out)
+template <typename T> bool readAt(int fd, quint64 offset, T *out)
 {
     return ::pread(fd, out, sizeof(T), off_t(offset)) == ssize_t(sizeof(T));
 }
@@ -56,9 +55,9 @@ bool isWholeExecutable(int fd)
     const Header &own = ownHeader();
     const quint64 size = quint64(info.st_size);
     if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || std::memcmp(own.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_ident[EI_CLASS] != own.e_ident[EI_CLASS] || header.e_ident[EI_DATA] != own.e_ident[EI_DATA] ||
-        header.e_ident[EI_VERSION] != EV_CURRENT || header.e_machine != own.e_machine ||
-        (header.e_type != ET_EXEC && header.e_type != ET_DYN))
+        header.e_ident[EI_CLASS] != own.e_ident[EI_CLASS] ||
+        header.e_ident[EI_DATA] != own.e_ident[EI_DATA] || header.e_ident[EI_VERSION] != EV_CURRENT ||
+        header.e_machine != own.e_machine || (header.e_type != ET_EXEC && header.e_type != ET_DYN))
         return false;
 
     // A program has program headers; they give the segments the loader maps.
@@ -77,8 +76,8 @@ bool isWholeExecutable(int fd)
     // With 0 in e_shnum, the first section's size holds a count too large for it.
     quint64 sections = header.e_shnum;
     SectionHeader first = {};
-    if (header.e_shentsize != sizeof(SectionHeader) || !within(header.e_shoff, 1, sizeof(SectionHeader), size) ||
-        !readAt(fd, header.e_shoff, &first))
+    if (header.e_shentsize != sizeof(SectionHeader) ||
+        !within(header.e_shoff, 1, sizeof(SectionHeader), size) || !readAt(fd, header.e_shoff, &first))
         return false;
     if (sections == 0)
         sections = first.sh_size;

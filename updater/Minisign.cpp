@@ -14,7 +14,8 @@ const QByteArray kTrusted = "trusted comment: ";
 
 std::optional<QByteArray> fromBase64(const QByteArray &text, qsizetype size)
 {
-    const auto decoded = QByteArray::fromBase64Encoding(text.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(text.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.size() != size)
         return std::nullopt;
     return decoded.decoded;
@@ -32,8 +33,8 @@ QByteArray blake2b512(const QByteArray &data)
 {
     QByteArray hash(crypto_generichash_BYTES_MAX, Qt::Uninitialized);
     crypto_generichash(reinterpret_cast<unsigned char *>(hash.data()), size_t(hash.size()),
-                       reinterpret_cast<const unsigned char *>(data.constData()), quint64(data.size()), nullptr,
-                       0);
+                       reinterpret_cast<const unsigned char *>(data.constData()), quint64(data.size()),
+                       nullptr, 0);
     return hash;
 }
 

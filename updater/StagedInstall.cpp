@@ -84,8 +84,8 @@ bool StagedInstall::begin(const QString &entryName)
     staged->fd = ::open(QFile::encodeName(m_folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     // A file system without unnamed files: a fresh name of ours at once.
     const bool named = staged->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
-    for (int attempt = 0; named && staged->fd < 0 && attempt < kNameAttempts && (attempt == 0 || errno == EEXIST);
-         ++attempt) {
+    for (int attempt = 0;
+         named && staged->fd < 0 && attempt < kNameAttempts && (attempt == 0 || errno == EEXIST); ++attempt) {
         staged->temporary = InstallJournal::newStagedName();
         const QByteArray path = QFile::encodeName(QDir(m_folder).filePath(staged->temporary));
         staged->fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -156,7 +156,8 @@ bool StagedInstall::commit()
         // Only the permission bits: a privilege an old file had is not one its replacement is given.
         struct stat installed = {};
         mode_t mode = UpdateFiles::isProgram(staged->entryName) ? 0755 : 0644;
-        if (::stat(QFile::encodeName(QDir(m_folder).filePath(staged->entryName)).constData(), &installed) == 0 &&
+        if (::stat(QFile::encodeName(QDir(m_folder).filePath(staged->entryName)).constData(), &installed) ==
+                0 &&
             S_ISREG(installed.st_mode))
             mode = installed.st_mode & 0777;
         if (::fchmod(staged->fd, mode) != 0 || !staged->name(m_folder))

@@ -329,8 +329,9 @@ void UD::placeFiles()
         const auto found = m_signatureFiles.constFind(name);
         return found == m_signatureFiles.cend() ? std::nullopt : std::optional<QByteArray>(*found);
     };
-    const UpdateSignature::Update update = {m_services.updateKey, m_version, signatureFile(UpdateSignature::kSums),
-                                            signatureFile(UpdateSignature::kSumsSignature), m_install->digests()};
+    const UpdateSignature::Update update = {
+        m_services.updateKey, m_version, signatureFile(UpdateSignature::kSums),
+        signatureFile(UpdateSignature::kSumsSignature), m_install->digests()};
     QString why;
     if (!UpdateSignature::allows(update, &why)) {
         failUpdate(why);
@@ -369,9 +370,10 @@ void UD::startPlayer()
     const QString player = AppInfo::executableName(Names::kPlayerProgram);
     if (m_services.shell->startProgram(m_services.programFolder, player))
         return;
-    m_services.prompts->message(nullptr, QStringLiteral("提示"),
-                                QStringLiteral("更新已完成，但无法启动 %1，请在程序文件夹中手动启动它。").arg(player),
-                                Prompts::Ok, Prompts::Warning);
+    m_services.prompts->message(
+        nullptr, QStringLiteral("提示"),
+        QStringLiteral("更新已完成，但无法启动 %1，请在程序文件夹中手动启动它。").arg(player), Prompts::Ok,
+        Prompts::Warning);
 }
 
 void UD::failUpdate(const QString &why, const QStringList &left)
@@ -393,8 +395,8 @@ void UD::failUpdate(const QString &why, const QStringList &left)
                              .arg(left.join(QStringLiteral("、")));
     // Asked on the next turn, never from inside the transfer's own signal.
     QTimer::singleShot(0, this, [this, question] {
-        const int answer = m_services.prompts->message(this, QStringLiteral("提示"), question,
-                                                       Prompts::YesNo, Prompts::Critical);
+        const int answer = m_services.prompts->message(this, QStringLiteral("提示"), question, Prompts::YesNo,
+                                                       Prompts::Critical);
         if (answer == Prompts::AnswerYes)
             m_services.shell->openWebsite(m_services.noticeUrl);
         close();

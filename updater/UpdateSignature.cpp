@@ -58,7 +58,8 @@ bool allows(const Update &update, QString *why)
     if (keyed) {
         if (!update.sums || !update.signature)
             return refuse(why, QStringLiteral("更新没有签名"));
-        const std::optional<QByteArray> comment = Minisign::verify(update.key, *update.sums, *update.signature, why);
+        const std::optional<QByteArray> comment =
+            Minisign::verify(update.key, *update.sums, *update.signature, why);
         if (!comment)
             return false;
         if (QString::fromUtf8(*comment) != kCommentPrefix + update.version)
@@ -81,7 +82,8 @@ bool allows(const Update &update, QString *why)
         sums->erase(line);
     }
     if (keyed && !sums->isEmpty())
-        return refuse(why, QStringLiteral("%1 列出了更新中没有的文件 %2").arg(kSums, sums->keys().constFirst()));
+        return refuse(why,
+                      QStringLiteral("%1 列出了更新中没有的文件 %2").arg(kSums, sums->keys().constFirst()));
     return true;
 }
 
