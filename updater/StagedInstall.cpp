@@ -154,11 +154,10 @@ bool StagedInstall::commit()
         if (!staged->finished)
             return fail(QStringLiteral("%1 未下载完成").arg(staged->savedName));
         // Only the permission bits: a privilege an old file had is not one its replacement is given.
+        const QByteArray installedPath = QFile::encodeName(QDir(m_folder).filePath(staged->entryName));
         struct stat installed = {};
         mode_t mode = UpdateFiles::isProgram(staged->entryName) ? 0755 : 0644;
-        if (::stat(QFile::encodeName(QDir(m_folder).filePath(staged->entryName)).constData(), &installed) ==
-                0 &&
-            S_ISREG(installed.st_mode))
+        if (::stat(installedPath.constData(), &installed) == 0 && S_ISREG(installed.st_mode))
             mode = installed.st_mode & 0777;
         if (::fchmod(staged->fd, mode) != 0 || !staged->name(m_folder))
             return fail(QStringLiteral("无法替换 %1：%2").arg(staged->savedName, reason()));
