@@ -6,44 +6,21 @@
 # SHA-256 alone costs on the file.
 # Usage: [ROUNDS=5] [SIZE_MB=96] bench/download.sh [path/to/bench_download]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-repo=$(cd "$here/.." && pwd)
-ours=${1:-build/bench/bench_download}
-[[ $ours == /* ]] || ours=$repo/$ours
+ours=$(in_repo "${1:-build/bench/bench_download}")
 rounds=${ROUNDS:-5}
 size_mb=${SIZE_MB:-96}
-[[ $rounds =~ ^[1-9][0-9]*$ && $size_mb =~ ^[1-9][0-9]*$ ]] || {
-    echo "ROUNDS and SIZE_MB must be positive integers" >&2
-    exit 1
-}
+positive_count ROUNDS "$rounds"
+positive_count SIZE_MB "$size_mb"
 [[ -x $ours ]] || { echo "not built: $ours (cmake --build build --target bench_download)" >&2; exit 1; }
 
-missing=()
-command -v curl >/dev/null || missing+=(curl)
-command -v python3 >/dev/null || missing+=(python3)
-command -v minisign >/dev/null || missing+=(minisign)
-if ((${#missing[@]})); then
-    sudo_cmd=()
-    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-    echo "installing: ${missing[*]}" >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+need_command curl curl
+need_command python3 python3
+need_command minisign minisign
+install_needed
 
-work=$(mktemp -d -t tamsel-download.XXXXXX)
-server_pid=
-cleanup() {
-    if [[ -n $server_pid ]]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
+make_work tamsel-download
 mkdir -p "$work/site/files" "$work/program" "$work/curl" "$work/run" "$work/keys"
 chmod 700 "$work/run"
 head -c $((size_mb * 1024 * 1024)) /dev/urandom >"$work/site/files/update.bin"
@@ -51,17 +28,8 @@ minisign -G -W -p "$work/keys/bench.pub" -s "$work/keys/bench.key" >/dev/null
 "$repo/scripts/sign-update" "$work/site/files" 99.99.99 "$work/keys/bench.key" 2>/dev/null >/dev/null
 key=$(sed -n 2p "$work/keys/bench.pub")
 
-# The server picks a free port and says which.
-(cd "$work/site" && exec python3 -u -m http.server 0 --bind 127.0.0.1) >"$work/server.log" 2>&1 &
-server_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/.* port \([0-9][0-9]*\).*/\1/p' "$work/server.log" | head -n 1)
-    [[ -n $port ]] && break
-    sleep 0.1
-done
-[[ -n $port ]] || { echo "the web server did not start:" >&2; cat "$work/server.log" >&2; exit 1; }
-base=http://127.0.0.1:$port
+serve_folder "$work/site"
+base=$site
 
 # notice.html lists the file, signed.html the file, SHA256SUMS and its signature.
 entries=
@@ -108,7 +76,6 @@ for ((round = 1; round <= rounds; round++)); do
     if ((round % 2)); then run_ours ours; run_ours signed; run_curl; else run_curl; run_ours signed; run_ours ours; fi
 done
 
-median() { sort -n "$1" | awk '{ a[NR] = $1 } END { print (NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2) }'; }
 ours_med=$(median "$work/ours.mbps")
 signed_med=$(median "$work/signed.mbps")
 curl_med=$(median "$work/curl.mbps")

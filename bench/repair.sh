@@ -7,30 +7,26 @@
 # process). Prints a Markdown table of milliseconds.
 # Usage: [ROUNDS=5] [SIZE_MB=96] bench/repair.sh [path/to/bench_repair [path/to/program/folder]]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-repo=$(cd "$here/.." && pwd)
-harness=${1:-build/bench/bench_repair}
-programs=${2:-build/program}
-[[ $harness == /* ]] || harness=$repo/$harness
-[[ $programs == /* ]] || programs=$repo/$programs
+harness=$(in_repo "${1:-build/bench/bench_repair}")
+programs=$(in_repo "${2:-build/program}")
 rounds=${ROUNDS:-5}
 size_mb=${SIZE_MB:-96}
-[[ $rounds =~ ^[1-9][0-9]*$ && $size_mb =~ ^[1-9][0-9]*$ ]] || {
-    echo "ROUNDS and SIZE_MB must be positive integers" >&2
-    exit 1
-}
+positive_count ROUNDS "$rounds"
+positive_count SIZE_MB "$size_mb"
 [[ -x $harness ]] || { echo "not built: $harness (cmake --build build --target bench_repair)" >&2; exit 1; }
+need_command dbus-run-session dbus
+install_needed
 
-runtime=$(mktemp -d -t tamsel-repair.XXXXXX)
-trap 'rm -rf "$runtime"' EXIT
-chmod 700 "$runtime"
+make_work tamsel-repair
+chmod 700 "$work"
 
 echo "| program started | rounds | median ms | min ms | max ms | repair alone (recover()), median ms |"
 echo "| --- | --- | --- | --- | --- | --- |"
 for program in TamselMP3Player KivuUpdate; do
     [[ -x $programs/$program ]] || { echo "not built: $programs/$program" >&2; exit 1; }
-    out=$(env XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen TAMSEL_NOTICE_URL=http://127.0.0.1:9/notice.html \
+    out=$(env XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=offscreen TAMSEL_NOTICE_URL=http://127.0.0.1:9/notice.html \
         dbus-run-session -- "$harness" "$programs/$program" "$size_mb" "$rounds" 2>/dev/null)
     field() { grep "^$1 " <<<"$out" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
     printf '| %s | %d | %s | %s | %s | %s |\n' "$program" "$rounds" "$(field start_of_$program median_ms)" \

@@ -22,6 +22,19 @@ QRect twipsRect(int left, int top, int width, int height)
 
 const QString kLineBreak = QStringLiteral("\r\n");
 
+// The text cut to the shown limit, between two characters: never between
+// the two halves of a surrogate pair.
+QString bounded(QString text)
+{
+    if (text.size() <= Dialog::kShownLimit)
+        return text;
+    qsizetype end = Dialog::kShownLimit;
+    if (text.at(end - 1).isHighSurrogate())
+        --end;
+    text.truncate(end);
+    return text + QChar(0x2026);
+}
+
 } // namespace
 
 Dialog::Dialog(Connectivity *connectivity, const QString &noticeUrl, const QString &pushText, QWidget *parent)
@@ -69,7 +82,7 @@ void Dialog::Dialog_Load(Connectivity *connectivity, const QString &noticeUrl, c
 QString Dialog::messageText(const QString &pushText)
 {
     if (!pushText.contains(NoticePage::kParagraph))
-        return pushText;
+        return bounded(pushText);
     const QStringList parts = NoticePage::paragraphs(pushText);
     QString text;
     for (qsizetype i = 1; i < parts.size(); ++i)
@@ -83,7 +96,7 @@ QString Dialog::messageText(const QString &pushText)
         while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
             text.chop(1);
     }
-    return text;
+    return bounded(text);
 }
 
 void Dialog::OKButton_Click()

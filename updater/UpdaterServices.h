@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Transfer.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -28,8 +30,9 @@ struct UpdaterServices
     QByteArray updateKey;
     // One step of the countdown before the player is started again.
     int countdownIntervalMs = 1000;
-    // A page or a download that brings no data for this long has failed.
-    int idleTimeoutMs = 30000;
+    // A page or a download that brings no data for this long has failed
+    // (and one that runs past the deadline it sets).
+    int idleTimeoutMs = Transfer::kTimeoutMs;
     // The program folder's lock, once this updater holds it; the windows share it.
     std::shared_ptr<FolderLock> folderLock;
     // Runs after each step of placing the files: tests stop or disturb it there.
