@@ -1,111 +1,103 @@
 #!/usr/bin/env bash
-# One large update file over loopback: the updater's download path against curl
-# on the same address in the same run, rounds alternating; speed and the
-# updater's peak resident memory.
+# One large update file over loopback: the updater's download path, unsigned
+# and signed (SHA256SUMS and its minisign signature listed beside the file, a
+# build with the key), against curl on the same address in the same run,
+# rounds alternating; speed, the updater's peak resident memory, and what
+# SHA-256 alone costs on the file.
 # Usage: [ROUNDS=5] [SIZE_MB=96] bench/download.sh [path/to/bench_download]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-repo=$(cd "$here/.." && pwd)
-ours=${1:-build/bench/bench_download}
-[[ $ours == /* ]] || ours=$repo/$ours
+ours=$(in_repo "${1:-build/bench/bench_download}")
 rounds=${ROUNDS:-5}
 size_mb=${SIZE_MB:-96}
-[[ $rounds =~ ^[1-9][0-9]*$ && $size_mb =~ ^[1-9][0-9]*$ ]] || {
-    echo "ROUNDS and SIZE_MB must be positive integers" >&2
-    exit 1
-}
+positive_count ROUNDS "$rounds"
+positive_count SIZE_MB "$size_mb"
 [[ -x $ours ]] || { echo "not built: $ours (cmake --build build --target bench_download)" >&2; exit 1; }
 
-missing=()
-command -v curl >/dev/null || missing+=(curl)
-command -v python3 >/dev/null || missing+=(python3)
-if ((${#missing[@]})); then
-    sudo_cmd=()
-    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-    echo "installing: ${missing[*]}" >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+need_command curl curl
+need_command python3 python3
+need_command minisign minisign
+install_needed
 
-work=$(mktemp -d -t tamsel-download.XXXXXX)
-server_pid=
-cleanup() {
-    if [[ -n $server_pid ]]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-mkdir -p "$work/site" "$work/program" "$work/curl" "$work/run"
+make_work tamsel-download
+mkdir -p "$work/site/files" "$work/program" "$work/curl" "$work/run" "$work/keys"
 chmod 700 "$work/run"
-head -c $((size_mb * 1024 * 1024)) /dev/urandom >"$work/site/update.bin"
+head -c $((size_mb * 1024 * 1024)) /dev/urandom >"$work/site/files/update.bin"
+minisign -G -W -p "$work/keys/bench.pub" -s "$work/keys/bench.key" >/dev/null
+"$repo/scripts/sign-update" "$work/site/files" 99.99.99 "$work/keys/bench.key" 2>/dev/null >/dev/null
+key=$(sed -n 2p "$work/keys/bench.pub")
 
-# The server picks a free port and says which.
-(cd "$work/site" && exec python3 -u -m http.server 0 --bind 127.0.0.1) >"$work/server.log" 2>&1 &
-server_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/.* port \([0-9][0-9]*\).*/\1/p' "$work/server.log" | head -n 1)
-    [[ -n $port ]] && break
-    sleep 0.1
+serve_folder "$work/site"
+base=$site
+
+# notice.html lists the file, signed.html the file, SHA256SUMS and its signature.
+entries=
+n=0
+for name in update.bin SHA256SUMS SHA256SUMS.minisig; do
+    n=$((n + 1))
+    entries+="<p>$n.$name(<a href=\"$base/share-$name.html\" target=\"_blank\">下载</a>)</p>"
+    echo "<html><body><span>保存至网盘</span><a href=\"$base/files/$name\" id=\"save\">下载</a></body></html>" \
+        >"$work/site/share-$name.html"
+    if [[ $name == update.bin ]]; then unsigned=$entries; fi
 done
-[[ -n $port ]] || { echo "the web server did not start:" >&2; cat "$work/server.log" >&2; exit 1; }
-base=http://127.0.0.1:$port
-
-cat >"$work/site/notice.html" <<PAGE
-<html><body><p><strong>Ver99.99.99</strong></p><p><strong>更新日志</strong></p><p>1.Bench</p><p><strong>更新文件及地址：</strong></p><p>1.update.bin(<a href="$base/share.html" target="_blank">下载</a>)</p><p>消息推送：关</p><p>最新完整版</p></body></html>
-PAGE
-cat >"$work/site/share.html" <<PAGE
-<html><body><span>保存至网盘</span><a href="$base/update.bin" id="save">下载</a></body></html>
-PAGE
+page() {
+    echo "<html><body><p><strong>Ver99.99.99</strong></p><p><strong>更新日志</strong></p><p>1.Bench</p><p><strong>更新文件及地址：</strong></p>$1<p>消息推送：关</p><p>最新完整版</p></body></html>"
+}
+page "$unsigned" >"$work/site/notice.html"
+page "$entries" >"$work/site/signed.html"
 
 # MB are 2^20 bytes throughout.
+# run_ours ours|signed
 run_ours() {
     rm -f "$work/program/update.bin"
-    local line
+    local line args=("$base/notice.html" "$work/program")
+    [[ $1 == signed ]] && args=("$base/signed.html" "$work/program" "$key")
     line=$(env XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen \
-        "$ours" "$base/notice.html" "$work/program" 2>>"$work/ours.log")
+        "$ours" "${args[@]}" 2>>"$work/ours.log")
     [[ $line == ok=1* ]] || { echo "updater run failed: $line" >&2; tail -n 5 "$work/ours.log" >&2; exit 1; }
-    cmp -s "$work/program/update.bin" "$work/site/update.bin" || { echo "updater's file differs" >&2; exit 1; }
-    local mbps kb
-    mbps=$(sed -n 's/.* mbps=\([0-9.]*\).*/\1/p' <<<"$line")
-    kb=$(sed -n 's/.* vmhwm=\([0-9]*\) kB.*/\1/p' <<<"$line")
-    echo "$mbps" >>"$work/ours.mbps"
-    echo "$kb" >>"$work/ours.kb"
+    cmp -s "$work/program/update.bin" "$work/site/files/update.bin" || { echo "updater's file differs" >&2; exit 1; }
+    [[ ! -e $work/program/SHA256SUMS ]] || { echo "SHA256SUMS was installed" >&2; exit 1; }
+    sed -n 's/.* mbps=\([0-9.]*\).*/\1/p' <<<"$line" >>"$work/$1.mbps"
+    sed -n 's/.* seconds=\([0-9.]*\).*/\1/p' <<<"$line" >>"$work/$1.seconds"
+    sed -n 's/.* vmhwm=\([0-9]*\) kB.*/\1/p' <<<"$line" >>"$work/ours.kb"
+    sed -n 's/.* sha256=\([0-9.]*\).*/\1/p' <<<"$line" >>"$work/sha256.seconds"
 }
 
 run_curl() {
     rm -f "$work/curl/update.bin"
     local out
-    out=$(curl -sS -o "$work/curl/update.bin" -w '%{size_download} %{time_total}' "$base/update.bin")
+    out=$(curl -sS -o "$work/curl/update.bin" -w '%{size_download} %{time_total}' "$base/files/update.bin")
     awk '{ printf "%.1f\n", $1 / 1048576 / $2 }' <<<"$out" >>"$work/curl.mbps"
 }
 
 for ((round = 1; round <= rounds; round++)); do
     echo "round $round/$rounds" >&2
-    if ((round % 2)); then run_ours; run_curl; else run_curl; run_ours; fi
+    if ((round % 2)); then run_ours ours; run_ours signed; run_curl; else run_curl; run_ours signed; run_ours ours; fi
 done
 
-median() { sort -n "$1" | awk '{ a[NR] = $1 } END { print (NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2) }'; }
 ours_med=$(median "$work/ours.mbps")
+signed_med=$(median "$work/signed.mbps")
 curl_med=$(median "$work/curl.mbps")
 peak_kb=$(sort -n "$work/ours.kb" | tail -n 1)
 
 echo
 echo "| client | rounds | median MB/s | min MB/s | max MB/s |"
 echo "| --- | --- | --- | --- | --- |"
-for who in ours curl; do
-    name=$([[ $who == ours ]] && echo "KivuUpdate download path" || echo "curl $(curl --version | head -n 1 | cut -d' ' -f2)")
+for who in ours signed curl; do
+    case $who in
+    ours) name="KivuUpdate download path" ;;
+    signed) name="KivuUpdate, signed update, build with the key" ;;
+    curl) name="curl $(curl --version | head -n 1 | cut -d' ' -f2)" ;;
+    esac
     printf '| %s | %d | %s | %s | %s |\n' "$name" "$rounds" "$(median "$work/$who.mbps")" \
         "$(sort -n "$work/$who.mbps" | head -n 1)" "$(sort -n "$work/$who.mbps" | tail -n 1)"
 done
 echo
 awk -v o="$ours_med" -v c="$curl_med" -v k="$peak_kb" -v s="$size_mb" 'BEGIN {
     printf "%d MB file; updater / curl median speed: %.2f (goal: at least 0.50); updater peak RSS (VmHWM): %.1f MB (goal: under 64)\n", s, o / c, k / 1024
+}'
+awk -v o="$ours_med" -v g="$signed_med" -v h="$(median "$work/sha256.seconds")" -v t="$(median "$work/ours.seconds")" 'BEGIN {
+    printf "signed / unsigned median speed: %.2f; SHA-256 of the file alone, in the strip'"'"'s 256 kB blocks: %.3f s median, %.0f %% of the unsigned run'"'"'s median time (%.3f s), which already includes it\n", g / o, h, 100 * h / t, t
 }'
 echo "Loopback, python3 http.server ($(python3 --version 2>&1)), $(nproc) cores; each run writes into a folder on the same disk; the updater's time runs from its first download request to the file renamed into place (data synced to disk), curl's is its time_total."

@@ -1,37 +1,53 @@
 #!/usr/bin/env bash
-# Fuzzes the playlist reader with libFuzzer (clang 14 from Debian) for SECONDS
-# seconds (60), starting from the seeds in bench/fuzz-corpus; prints libFuzzer's
-# final figures. Not part of the tests. The working corpus and any crashing
-# input stay in build-fuzz/.
+# Fuzzes a reader with libFuzzer (clang 14 from Debian) for SECONDS seconds
+# (60): TARGET=playlist (the default) is the playlist reader, TARGET=notice the
+# notice-page helpers. Starts from the target's seeds and dictionary under
+# bench/; prints libFuzzer's final figures. Not part of the tests. The working
+# corpus and any crashing input stay in build-fuzz/.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+root=$repo
 seconds=${SECONDS_TO_RUN:-${1:-60}}
+positive_count SECONDS "$seconds"
+target=${TARGET:-playlist}
 
-need=()
-for p in clang-14 libclang-rt-14-dev qt6-base-dev pkg-config; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+case $target in
+playlist)
+  sources=("$root/player/Playlist.cpp" "$root/common/AtomicFile.cpp" "$root/common/BoundedText.cpp"
+    "$root/common/RegularFile.cpp")
+  seeds=$root/bench/fuzz-corpus
+  max_len=32768
+  ;;
+notice)
+  sources=("$root/common/NoticePage.cpp")
+  seeds=$root/bench/fuzz-corpus-notice
+  max_len=16384
+  ;;
+*)
+  echo "TARGET is playlist or notice" >&2
+  exit 2
+  ;;
+esac
+
+need_package clang-14 libclang-rt-14-dev qt6-base-dev pkg-config
+install_needed
 
 out=$root/build-fuzz
-mkdir -p "$out/corpus" "$out/findings"
+mkdir -p "$out/corpus-$target" "$out/findings"
+# The published sample page seeds the notice target as it stands.
+[ "$target" = notice ] && cp "$root/docs/notice-sample.html" "$out/corpus-notice/"
 # The reader and what it needs, instrumented; Qt itself is not.
 clang++-14 -std=c++20 -fPIC -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$root/common" -I"$root/player" $(pkg-config --cflags Qt6Widgets) \
-  "$root/bench/fuzz_playlist.cpp" "$root/player/Playlist.cpp" "$root/common/AtomicFile.cpp" \
-  "$root/common/BoundedText.cpp" "$root/common/RegularFile.cpp" \
-  $(pkg-config --libs Qt6Widgets) -o "$out/fuzz_playlist"
+  "$root/bench/fuzz_$target.cpp" "${sources[@]}" \
+  $(pkg-config --libs Qt6Widgets) -o "$out/fuzz_$target"
 
 cd "$out"
-./fuzz_playlist -max_total_time="$seconds" -max_len=32768 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-  -dict="$root/bench/fuzz-playlist.dict" -artifact_prefix="$out/findings/" \
-  corpus "$root/bench/fuzz-corpus" >fuzz.log 2>&1 || true
+log=fuzz-$target.log
+"./fuzz_$target" -max_total_time="$seconds" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 -dict="$root/bench/fuzz-$target.dict" -artifact_prefix="$out/findings/" \
+  "corpus-$target" "$seeds" >"$log" 2>&1 || true
 # The last progress line carries the coverage (cov: edges, ft: features).
-grep -E '^#[0-9]+' fuzz.log | tail -n 1
-grep -E '^stat::|ERROR|SUMMARY' fuzz.log || true
-echo "findings: $(find findings -type f | wc -l) file(s) in $out/findings; whole log in $out/fuzz.log"
+grep -E '^#[0-9]+' "$log" | tail -n 1
+grep -E '^stat::|ERROR|SUMMARY' "$log" || true
+echo "findings: $(find findings -type f | wc -l) file(s) in $out/findings; whole log in $out/$log"

@@ -3,11 +3,18 @@
 # a first player runs: the hand-off over the session bus. Prints a Markdown table.
 # Usage: ROUNDS=20 bench/handoff.sh [path/to/TamselMP3Player]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-player=$(realpath "${1:-$root/build/program/TamselMP3Player}")
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+player=$(realpath "$(in_repo "${1:-build/program/TamselMP3Player}")")
 rounds=${ROUNDS:-20}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+positive_count ROUNDS "$rounds"
+need_command sox sox
+need_command lame lame
+need_command dbus-run-session dbus-daemon
+need_command dbus-send dbus-bin
+install_needed
+
+make_work tamsel-handoff
 mkdir -p "$work/program" && mkdir -m 700 "$work/run"
 cp "$player" "$work/program/TamselMP3Player"
 sox -q -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 2 sine 440
@@ -37,7 +44,7 @@ dbus-run-session -- bash -c '
   wait "$first"
 ' 2> >(grep -v "Failed to set fd limit" >&2)
 sort -n "$work/run/times" > "$work/sorted"
-median=$(awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}' "$work/sorted")
+median=$(median "$work/sorted")
 echo "| second starts with a file | median ms to its end | min ms | max ms | entries the first player got |"
 echo "|---|---|---|---|---|"
 echo "| $rounds | $median | $(head -1 "$work/sorted") | $(tail -1 "$work/sorted") | $(cat "$work/run/count") |"

@@ -7,44 +7,30 @@
 # instead of playing it in real time. The default, PCM=pulse, is ALSA's
 # "pulse" device in front of a private PulseAudio null sink, which is clocked.
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-repo=$(cd "$here/.." && pwd)
-ours=${1:-build/program/TamselMP3Player}
-[[ $ours == /* ]] || ours=$repo/$ours
+ours=$(in_repo "${1:-build/program/TamselMP3Player}")
 rounds=${ROUNDS:-3}
-[[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "ROUNDS must be a positive integer" >&2; exit 1; }
+positive_count ROUNDS "$rounds"
 pcm=${PCM:-pulse}
 [[ $pcm == pulse || $pcm == null ]] || { echo "PCM must be pulse or null" >&2; exit 1; }
 
-sudo_cmd=()
-[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-
-missing=()
-command -v sox >/dev/null || missing+=(sox)
-command -v lame >/dev/null || missing+=(lame)
-command -v Xvfb >/dev/null || missing+=(xvfb)
-command -v dbus-daemon >/dev/null || missing+=(dbus-daemon)
-command -v dbus-send >/dev/null || missing+=(dbus-bin)
-command -v audacious >/dev/null || missing+=(audacious)
-command -v qmmp >/dev/null || missing+=(qmmp)
-[[ -n $(find /usr/lib -path '*gstreamer-1.0/libgstalsa.so' -print -quit 2>/dev/null) ]] ||
-    missing+=(gstreamer1.0-alsa)
+need_command sox sox
+need_command lame lame
+need_command Xvfb xvfb
+need_command dbus-daemon dbus-daemon
+need_command dbus-send dbus-bin
+need_command audacious audacious
+need_command qmmp qmmp
+need_file '*gstreamer-1.0/libgstalsa.so' gstreamer1.0-alsa
 if [[ $pcm == pulse ]]; then
-    command -v pulseaudio >/dev/null || missing+=(pulseaudio)
-    command -v pactl >/dev/null || missing+=(pulseaudio-utils)
-    [[ -n $(find /usr/lib -name libasound_module_pcm_pulse.so -print -quit 2>/dev/null) ]] ||
-        missing+=(libasound2-plugins)
+    need_command pulseaudio pulseaudio
+    need_command pactl pulseaudio-utils
+    need_file '*/libasound_module_pcm_pulse.so' libasound2-plugins
 fi
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}" >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+install_needed
 
-work=$(mktemp -d -t tamsel-playback.XXXXXX)
-daemons=()  # Xvfb, dbus-daemon, pulseaudio
+make_work tamsel-playback
 player_pid=
 stop_player() {
     [[ -n $player_pid ]] || return 0
@@ -58,28 +44,7 @@ stop_player() {
     wait "$player_pid" 2>/dev/null || true
     player_pid=
 }
-cleanup() {
-    stop_player
-    local i
-    for ((i = ${#daemons[@]} - 1; i >= 0; i--)); do
-        kill "${daemons[i]}" 2>/dev/null || true
-        wait "${daemons[i]}" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# wait_for SECONDS COMMAND...: poll every 0.1 s until COMMAND succeeds.
-wait_for() {
-    local n=$(($1 * 10))
-    shift
-    while ((n-- > 0)); do
-        "$@" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    return 1
-}
+run_at_exit stop_player
 
 # 40 s of stereo: pink noise left, a tone right.
 sox -q -n -r 44100 -c 2 -b 16 "$work/src.wav" synth 40 pinknoise sine 440 vol 0.5
@@ -87,13 +52,10 @@ lame --quiet -b 192 "$work/src.wav" "$work/test.mp3"
 rm -f "$work/src.wav"
 mp3=$work/test.mp3
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-daemons+=($!)
-wait_for 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+start_xvfb
 
 dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" 2>"$work/dbus.log" &
-daemons+=($!)
+stop_at_exit $!
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
 wait_for 10 test -S "$work/bus" || { echo "dbus-daemon did not start" >&2; exit 1; }
 
@@ -110,7 +72,7 @@ if [[ $pcm == pulse ]]; then
         -L "module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" \
         2>"$work/pulse.log" &
     pulse_pid=$!
-    daemons+=("$pulse_pid")
+    stop_at_exit "$pulse_pid"
     export PULSE_SERVER=unix:$work/pulse/native
     wait_for 10 pactl info >/dev/null || { echo "pulseaudio did not start:" >&2; cat "$work/pulse.log" >&2; exit 1; }
 fi
@@ -308,8 +270,8 @@ for ((round = 1; round <= rounds; round++)); do
     done
 done
 
-# median over the numeric values in column COL of FILE, rows with ok flag when OKCOL given.
-median() {
+# column_median FILE COL [OKCOL]: the median over the numeric values in column COL of FILE, rows with ok flag when OKCOL given.
+column_median() {
     awk -v col="$2" -v okcol="${3:-0}" '
         $col != "-" && (okcol == 0 || $okcol == 1) { v[++n] = $col }
         END {
@@ -336,12 +298,12 @@ for i in 0 1 2; do
     fi
     play=$work/res/${names[i]}.play
     okn=$(awk '$3 == 1' "$play" | wc -l)
-    cpu=$(median "$play" 1 3)
+    cpu=$(column_median "$play" 1 3)
     pct=$([[ $cpu == - ]] && echo - || awk -v c="$cpu" 'BEGIN { printf "%.1f", c / 30 * 100 }')
-    idle=$(median "$work/res/${names[i]}.idle" 1)
+    idle=$(column_median "$work/res/${names[i]}.idle" 1)
     idle=$([[ $idle == - ]] && echo - || awk -v w="$idle" 'BEGIN { printf "%.1f", w }')
     row="| ${names[i]} | $okn/$rounds | $cpu | $pct | $idle |"
-    [[ -n $pulse_pid ]] && row+=" $(median "$play" 2 3) |"
+    [[ -n $pulse_pid ]] && row+=" $(column_median "$play" 2 3) |"
     echo "$row"
 done
 echo

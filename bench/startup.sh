@@ -2,54 +2,23 @@
 # Start-up time and memory: our player vs Audacious and qmmp, alternating runs.
 # Usage: [ROUNDS=10] bench/startup.sh [path/to/TamselMP3Player]
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-repo=$(cd "$here/.." && pwd)
-ours=${1:-build/program/TamselMP3Player}
-[[ $ours == /* ]] || ours=$repo/$ours
+ours=$(in_repo "${1:-build/program/TamselMP3Player}")
 rounds=${ROUNDS:-10}
-[[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "ROUNDS must be a positive integer" >&2; exit 1; }
-
-sudo_cmd=()
-[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+positive_count ROUNDS "$rounds"
 
 # Packages for the tools below; the project's deps script lists the same.
-missing=()
-command -v cc >/dev/null || missing+=(gcc libc6-dev)
+need_command cc gcc libc6-dev
 [[ -e /usr/include/X11/Xlib.h ]] || missing+=(libx11-dev)
-command -v Xvfb >/dev/null || missing+=(xvfb)
-command -v audacious >/dev/null || missing+=(audacious)
-command -v qmmp >/dev/null || missing+=(qmmp)
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}" >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+need_command Xvfb xvfb
+need_command audacious audacious
+need_command qmmp qmmp
+install_needed
 
-work=$(mktemp -d -t tamsel-startup.XXXXXX)
-xvfb_pid=
-cleanup() {
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
+make_work tamsel-startup
 cc -O2 "$here/mapwait.c" -lX11 -o "$work/mapwait"
-
-# A free display number, chosen by Xvfb itself.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [[ -s $work/display ]] && break
-    sleep 0.1
-done
-[[ -s $work/display ]] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+start_xvfb
 
 names=(TamselMP3Player Audacious qmmp)
 titles=(TamselMP3Player Audacious Qmmp)

@@ -10,34 +10,22 @@
 # runtime folder, reading docs/notice-sample.html from a loopback web server
 # (push on, so its push timer runs as it would for users).
 set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-repo=$(cd "$here/.." && pwd)
-ours=${1:-build/program/TamselMP3Player}
-hold=${2:-build/tests/support/tamsel_hold_window}
-[[ $ours == /* ]] || ours=$repo/$ours
-[[ $hold == /* ]] || hold=$repo/$hold
+ours=$(in_repo "${1:-build/program/TamselMP3Player}")
+hold=$(in_repo "${2:-build/tests/support/tamsel_hold_window}")
 rounds=${ROUNDS:-5}
-[[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "ROUNDS must be a positive integer" >&2; exit 1; }
+positive_count ROUNDS "$rounds"
 [[ -x $ours ]] || { echo "no player at $ours (build first)" >&2; exit 1; }
 [[ -x $hold ]] || { echo "no tamsel_hold_window at $hold (build with the tests)" >&2; exit 1; }
 baseline=${BASELINE:-}
 [[ -z $baseline || -x $baseline ]] || { echo "no baseline player at $baseline" >&2; exit 1; }
 
-sudo_cmd=()
-[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-missing=()
-command -v Xvfb >/dev/null || missing+=(xvfb)
-command -v python3 >/dev/null || missing+=(python3)
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}" >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+need_command Xvfb xvfb
+need_command python3 python3
+install_needed
 
-work=$(mktemp -d -t tamsel-handoff.XXXXXX)
-daemons=()
+make_work tamsel-handoff
 player_pid=
 stop_player() {
     [[ -n $player_pid ]] || return 0
@@ -47,41 +35,13 @@ stop_player() {
     # A killed player leaves its window record; the next start must not find it.
     rm -f "$XDG_RUNTIME_DIR"/tamsel-*/*.window
 }
-cleanup() {
-    stop_player
-    local i
-    for ((i = ${#daemons[@]} - 1; i >= 0; i--)); do
-        kill "${daemons[i]}" 2>/dev/null || true
-        wait "${daemons[i]}" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-wait_for() {
-    local n=$(($1 * 10))
-    shift
-    while ((n-- > 0)); do
-        "$@" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-daemons+=($!)
-wait_for 10 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+run_at_exit stop_player
+start_xvfb
 
 mkdir -p "$work/site"
 cp "$repo/docs/notice-sample.html" "$work/site/notice.html"
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-python3 -m http.server --bind 127.0.0.1 --directory "$work/site" "$port" >"$work/http.log" 2>&1 &
-daemons+=($!)
-export TAMSEL_NOTICE_URL=http://127.0.0.1:$port/notice.html
-wait_for 10 python3 -c "import urllib.request; urllib.request.urlopen('$TAMSEL_NOTICE_URL')" ||
-    { echo "web server did not start" >&2; exit 1; }
+serve_folder "$work/site"
+export TAMSEL_NOTICE_URL=$site/notice.html
 
 export XDG_RUNTIME_DIR=$work/run
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "AppVersion.h"
+
 #include <QString>
 
 // Facts about the running program that both programs share.
 namespace AppInfo {
 
-constexpr int kVersionMajor = 13;
-constexpr int kVersionMinor = 5;
-constexpr int kVersionRevision = 22;
+// The version of project() in the top CMakeLists.txt.
+constexpr int kVersionMajor = TAMSEL_VERSION_MAJOR;
+constexpr int kVersionMinor = TAMSEL_VERSION_MINOR;
+constexpr int kVersionRevision = TAMSEL_VERSION_REVISION;
 
 // Each field at least two digits, joined by "." (13, 5, 22 gives "13.05.22").
 QString versionText(int major, int minor, int revision);

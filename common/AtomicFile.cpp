@@ -86,6 +86,20 @@ QString reasonFor(int error)
     }
 }
 
+int writeAll(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n == 0)
+            return EIO;
+        else if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
+
 bool write(const QString &path, const QByteArray &bytes, QString *reason)
 {
     const QFileInfo target(path);

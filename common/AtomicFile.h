@@ -18,6 +18,10 @@ bool write(const QString &path, const QByteArray &bytes, QString *reason = nullp
 // The user's words for an errno value.
 QString reasonFor(int error);
 
+// Writes all of bytes to the open file fd, going on after interruptions and
+// short writes. Returns 0, or the errno value of the failure.
+int writeAll(int fd, const QByteArray &bytes);
+
 // Moves the file `from` over `to` in one step of the file system: at every
 // moment `to` names either its old file or the new one. On failure both files
 // stay as they were and error, when given, says why.

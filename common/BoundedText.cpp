@@ -8,14 +8,19 @@
 
 namespace BoundedText {
 
-QString forDisplay(const QString &text)
+QString cut(const QString &text, qsizetype maxChars)
 {
-    if (text.size() <= kMaxDisplayChars)
+    if (text.size() <= maxChars)
         return text;
-    qsizetype length = kMaxDisplayChars;
-    if (text.at(length - 1).isHighSurrogate())
+    qsizetype length = maxChars;
+    if (length > 0 && text.at(length - 1).isHighSurrogate())
         --length;
     return text.first(length);
+}
+
+QString forDisplay(const QString &text)
+{
+    return cut(text, kMaxDisplayChars);
 }
 
 QString forDisplayFromUtf8(const char *utf8)

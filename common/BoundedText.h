@@ -18,7 +18,10 @@ constexpr qsizetype kMaxUriBytes = 16 + 3 * kMaxPathBytes;
 // The longest name or title shown or sent, in UTF-16 units.
 constexpr qsizetype kMaxDisplayChars = 1024;
 
-// text cut to kMaxDisplayChars, never between the halves of a surrogate pair.
+// text cut to at most maxChars UTF-16 units, never between the halves of a
+// surrogate pair.
+QString cut(const QString &text, qsizetype maxChars);
+// text cut to kMaxDisplayChars.
 QString forDisplay(const QString &text);
 
 // The start of UTF-8 text, decoded and cut as forDisplay; only as many bytes

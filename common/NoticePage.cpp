@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace NoticePage {
 namespace {
 
@@ -37,12 +39,55 @@ QString DecodeUtf8(const QByteArray &bytes)
     return decoder.decode(bytes);
 }
 
+bool overlapsItself(const QString &token)
+{
+    // Knuth-Morris-Pratt's failure function: the longest proper prefix of
+    // token that is also a suffix of it; any at all means an overlap.
+    QList<qsizetype> border(token.size(), 0);
+    for (qsizetype i = 1, k = 0; i < token.size(); ++i) {
+        while (k > 0 && token[i] != token[k])
+            k = border[k - 1];
+        if (token[i] == token[k])
+            ++k;
+        border[i] = k;
+    }
+    return !token.isEmpty() && border.constLast() > 0;
+}
+
 void StripToken(QString &text, const QString &token)
 {
-    if (token.isEmpty())
+    const qsizetype first = token.isEmpty() ? -1 : text.indexOf(token);
+    if (first < 0)
         return;
-    while (text.contains(token))
-        text.remove(token);
+    if (overlapsItself(token)) {
+        while (text.contains(token))
+            text.remove(token);
+        return;
+    }
+    // One pass, the output used as a stack: each character goes on, and a
+    // token that now ends the output comes off at once. Every removal takes
+    // out one occurrence of the text as it stands, and the output never
+    // holds one, so the result is a text without the token reached by
+    // removals, as the repeated removal's is. For a token that cannot
+    // overlap itself there is only one such text: two removals can never
+    // share a character, so the order they are made in does not matter.
+    // None of our tokens overlaps itself: each ends in a character it holds
+    // nowhere else (">", ";", "=", ")", or is the one character "(").
+    const qsizetype n = token.size();
+    const QChar *const want = token.constData();
+    const QChar last = want[n - 1];
+    QString out(text.size(), Qt::Uninitialized);
+    QChar *const o = out.data();
+    std::copy(text.constData(), text.constData() + first, o);
+    qsizetype length = first;
+    for (qsizetype i = first; i < text.size(); ++i) {
+        const QChar c = text[i];
+        o[length++] = c;
+        if (c == last && length >= n && std::equal(want, want + n, o + length - n))
+            length -= n;
+    }
+    out.truncate(length);
+    text = std::move(out);
 }
 
 const QStringList &cleanupTokens()

@@ -31,8 +31,11 @@ inline const QString kParagraph = QStringLiteral("<p>");
 QString DecodeUtf8(const QByteArray &bytes);
 
 // Removes every occurrence of token, again and again until none is left, so
-// that pieces joined by a removal do not survive as a new occurrence.
+// that pieces joined by a removal do not survive as a new occurrence. Linear
+// in the text for a token that cannot overlap itself (as every tag we strip).
 void StripToken(QString &text, const QString &token);
+// Whether a proper beginning of token is also its end ("aba", "abab").
+bool overlapsItself(const QString &token);
 
 // The tags every cleaned section loses, in order.
 const QStringList &cleanupTokens();

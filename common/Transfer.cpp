@@ -1,10 +1,14 @@
 #include "Transfer.h"
 
+#include "Names.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -13,18 +17,29 @@ namespace {
 constexpr qint64 kDownloadBuffer = 512 * 1024;
 constexpr int kMaxRedirects = 10;
 
+QString seconds(int ms)
+{
+    return QString::number(ms / 1000.0);
+}
+
 } // namespace
 
 Transfer::Transfer(QObject *parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
 {
-    m_idle.setSingleShot(true);
-    connect(&m_idle, &QTimer::timeout, this,
-            [this] { fail(QStringLiteral("%1 秒内没有收到数据").arg(m_idleTimeoutMs / 1000)); });
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("%1 秒内没有完成").arg(seconds(m_deadlineMs))); });
 }
 
 Transfer::~Transfer()
 {
     cancel();
+}
+
+void Transfer::setIdleTimeout(int ms)
+{
+    m_idleTimeoutMs = ms;
+    m_deadlineMs = ms * kDeadlineFactor;
 }
 
 void Transfer::openUrl(const QString &address)
@@ -39,7 +54,7 @@ void Transfer::execute(const QString &address)
 
 void Transfer::cancel()
 {
-    m_idle.stop();
+    m_deadline.stop();
     m_running = false;
     if (QNetworkReply *reply = m_reply.data()) {
         m_reply.clear();
@@ -55,7 +70,9 @@ void Transfer::start(const QString &address, Kind kind)
     ++m_generation;
     m_kind = kind;
     m_page.clear();
-    m_headers.clear();
+    m_taken = 0;
+    m_contentLength = -1;
+    m_contentType.clear();
     m_error.clear();
 
     const QUrl url(address, QUrl::StrictMode);
@@ -74,7 +91,12 @@ void Transfer::start(const QString &address, Kind kind)
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("TamselMP3Player"));
+    request.setHeader(QNetworkRequest::UserAgentHeader, Names::kPlayerProgram);
+    // The bytes as sent are the bytes counted against Content-Length: asking
+    // for them plainly also keeps Qt from unpacking a compressed body.
+    request.setRawHeader("Accept-Encoding", "identity");
+    // No byte for this long aborts the reply (as OperationCanceledError).
+    request.setTransferTimeout(m_idleTimeoutMs);
     QNetworkReply *reply = m_manager->get(request);
     m_reply = reply;
     m_running = true;
@@ -83,28 +105,50 @@ void Transfer::start(const QString &address, Kind kind)
     connect(reply, &QNetworkReply::metaDataChanged, this, &Transfer::onMetaData);
     connect(reply, &QNetworkReply::readyRead, this, &Transfer::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &Transfer::onFinished);
-    m_idle.start(m_idleTimeoutMs);
+    m_deadline.start(m_deadlineMs);
     setState(Connecting);
+}
+
+bool Transfer::isAnswer() const
+{
+    return m_reply && m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
 }
 
 void Transfer::onMetaData()
 {
     QNetworkReply *reply = m_reply.data();
-    if (!reply)
+    // A redirect on its way, or a status that fails when the reply ends.
+    if (!reply || !isAnswer())
         return;
-    m_idle.start(m_idleTimeoutMs);
-    // A redirect's own headers are not the answer's.
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 300 && status < 400)
+    // Two Content-Length headers reach us joined as "100, 2000" (Qt 6.4) or,
+    // in other versions, as two entries, while Qt frames the body by the
+    // first; either way the answer is refused. So is "+100" or "100x".
+    QList<QByteArray> lengths;
+    for (const auto &[name, value] : reply->rawHeaderPairs()) {
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+            lengths.append(value);
+    }
+    if (!lengths.isEmpty()) {
+        const QByteArray &value = lengths.constFirst();
+        const bool plainNumber =
+            !value.isEmpty() && value.size() <= 18 &&
+            std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (lengths.size() > 1 || !plainNumber) {
+            fail(QStringLiteral("服务器给出的长度无效：%1").arg(QString::fromLatin1(lengths.join(", "))));
+            return;
+        }
+        m_contentLength = value.toLongLong();
+    }
+    const QByteArray coding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!coding.isEmpty() && coding != "identity") {
+        fail(QStringLiteral("服务器发来的是压缩的内容（%1）").arg(QString::fromLatin1(coding)));
         return;
-    m_headers = reply->rawHeaderPairs();
-    // An error status fails when the reply finishes; its body is never used.
-    if (status >= 400)
-        return;
-    if (m_kind == Kind::Page && contentLength() > m_pageLimit) {
+    }
+    if (m_kind == Kind::Page && m_contentLength > m_pageLimit) {
         fail(QStringLiteral("页面太大"));
         return;
     }
+    m_contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
     setState(ReceivingResponse);
 }
 
@@ -113,8 +157,7 @@ void Transfer::onReadyRead()
     QNetworkReply *reply = m_reply.data();
     if (!reply)
         return;
-    m_idle.start(m_idleTimeoutMs);
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400) {
+    if (!isAnswer()) {
         reply->readAll(); // an error page is not the file
         return;
     }
@@ -127,27 +170,52 @@ void Transfer::onReadyRead()
         fail(QStringLiteral("页面太大"));
 }
 
+// Why a finished 200 answer of `received` bytes is not whole, or "".
+QString Transfer::wholeAnswerProblem(qint64 received) const
+{
+    if (m_contentLength >= 0 && received != m_contentLength)
+        return QStringLiteral("收到 %1 字节，服务器说是 %2 字节").arg(received).arg(m_contentLength);
+    if (m_kind == Kind::Page)
+        return received > m_pageLimit ? QStringLiteral("页面太大") : QString();
+    if (m_contentLength < 0 && !m_reply->rawHeader("Transfer-Encoding").toLower().contains("chunked"))
+        return QStringLiteral("服务器没有给出文件的长度，无法确认文件是否完整");
+    if (received == 0)
+        return QStringLiteral("服务器发来的文件是空的");
+    return QString();
+}
+
 void Transfer::onFinished()
 {
     QNetworkReply *reply = m_reply.data();
     if (!reply)
         return;
-    m_idle.stop();
-    m_running = false;
-    if (reply->error() != QNetworkReply::NoError) {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        fail(status >= 400 ? QStringLiteral("服务器回答 %1").arg(status) : reply->errorString());
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply->error() == QNetworkReply::OperationCanceledError) {
+        // Only the transfer time-out cancels: our own aborts come unheard.
+        fail(QStringLiteral("%1 秒内没有收到数据").arg(seconds(m_idleTimeoutMs)));
         return;
     }
+    if (reply->error() != QNetworkReply::NoError && status < 400) {
+        fail(QStringLiteral("连接出错：%1").arg(reply->errorString()));
+        return;
+    }
+    if (status != 200) {
+        fail(QStringLiteral("服务器回答 %1").arg(status));
+        return;
+    }
+    if (m_kind == Kind::Page)
+        m_page += reply->read(m_pageLimit + 1 - m_page.size());
+    const qint64 received = m_kind == Kind::Page ? m_page.size() : m_taken + reply->bytesAvailable();
+    if (const QString problem = wholeAnswerProblem(received); !problem.isEmpty()) {
+        fail(problem);
+        return;
+    }
+    m_deadline.stop();
+    m_running = false;
     if (m_kind == Kind::Download) {
         // The reply stays until the next request: the rest of the body is
         // still to be read.
         setState(ResponseCompleted);
-        return;
-    }
-    m_page += reply->readAll();
-    if (m_page.size() > m_pageLimit) {
-        fail(QStringLiteral("页面太大"));
         return;
     }
     m_reply.clear();
@@ -173,25 +241,11 @@ void Transfer::setState(int state)
     emit stateChanged(state);
 }
 
-QString Transfer::header(const QByteArray &name) const
-{
-    for (const auto &[key, value] : m_headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return QString::fromLatin1(value);
-    }
-    return QString();
-}
-
-qint64 Transfer::contentLength() const
-{
-    bool ok = false;
-    const qint64 length = header("Content-Length").trimmed().toLongLong(&ok);
-    return ok && length >= 0 ? length : -1;
-}
-
 QByteArray Transfer::read(qint64 maxSize)
 {
-    return m_reply ? m_reply->read(maxSize) : QByteArray();
+    const QByteArray block = m_reply ? m_reply->read(maxSize) : QByteArray();
+    m_taken += block.size();
+    return block;
 }
 
 qint64 Transfer::bytesAvailable() const
@@ -201,11 +255,10 @@ qint64 Transfer::bytesAvailable() const
 
 QString Transfer::textOf(const QByteArray &body) const
 {
-    const QString type = header("Content-Type");
-    const qsizetype at = type.indexOf(QLatin1String("charset="), 0, Qt::CaseInsensitive);
+    const qsizetype at = m_contentType.indexOf(QLatin1String("charset="), 0, Qt::CaseInsensitive);
     if (at >= 0) {
         const QString charset =
-            type.mid(at + 8).section(QLatin1Char(';'), 0, 0).remove(QLatin1Char('"')).trimmed();
+            m_contentType.mid(at + 8).section(QLatin1Char(';'), 0, 0).remove(QLatin1Char('"')).trimmed();
         QStringDecoder decoder(charset.toLatin1().constData());
         if (decoder.isValid())
             return decoder.decode(body);

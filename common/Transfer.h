@@ -15,9 +15,17 @@ class QNetworkReply;
 // at a time; starting another, or destroying the transfer with its window,
 // drops the running one without a word.
 //
-// Guards: no answer or no progress for the idle time-out (15 s) fails the
-// request; a page is at most 4 MB; redirects never go from https to http; an
-// HTTP error status is a failure.
+// What counts as an answer: the final status is 200 (redirects are followed,
+// never from https to http); a Content-Length, when there is one, is a single
+// plain number and the body is exactly that long; the body is not coded
+// (gzip and the like). A download must also say where it ends (a length, or
+// chunks), since a connection that just closes cannot be told from one that
+// was cut, and it must not be empty. A page is at most 4 MB. Anything else
+// ends in Error, with the reason in errorString().
+//
+// Time: a request fails when no byte arrives for the time-out, and when it
+// has not finished within kDeadlineFactor times the time-out however steadily
+// bytes trickle in.
 class Transfer : public QObject
 {
     Q_OBJECT
@@ -31,20 +39,27 @@ public:
         ResponseCompleted = 12,
     };
 
-    static constexpr int kDefaultIdleTimeoutMs = 15000;
+    // The one time-out figure of both programs: no byte for 30 s fails a
+    // request, and so does a request still running after 15 minutes.
+    static constexpr int kTimeoutMs = 30 * 1000;
+    static constexpr int kDeadlineFactor = 30;
     static constexpr qint64 kDefaultPageLimit = 4 * 1024 * 1024;
 
     explicit Transfer(QObject *parent = nullptr);
     ~Transfer() override;
 
-    void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+    // Sets the time-out and, from it, the deadline.
+    void setIdleTimeout(int ms);
+    // Sets the deadline alone (after setIdleTimeout, which resets it).
+    void setDeadline(int ms) { m_deadlineMs = ms; }
     void setPageLimit(qint64 bytes) { m_pageLimit = bytes; }
 
     // Fetches the whole page; pageFetched() follows once.
     void openUrl(const QString &address);
     // Starts a download; stateChanged() reports its course, readyRead() the
-    // body's blocks, to be taken with read(). When ResponseCompleted is
-    // reported, what is left of the body is still to be read.
+    // body's blocks, to be taken with read(). ResponseCompleted comes only
+    // for a whole answer as described above; what is left of its body is
+    // still to be read then.
     void execute(const QString &address);
     // Drops the running request; no signal of it follows.
     void cancel();
@@ -54,17 +69,15 @@ public:
     // Why the last request failed, in a sentence.
     QString errorString() const { return m_error; }
 
-    // Of the last response: a header's value ("" when absent), and the body's
-    // declared length (-1 when none or not a number).
-    QString header(const QByteArray &name) const;
-    qint64 contentLength() const;
+    // The declared length of the last answer's body, -1 when it has none.
+    qint64 contentLength() const { return m_contentLength; }
 
     // The body's bytes received and not read yet, at most maxSize of them.
     QByteArray read(qint64 maxSize);
     qint64 bytesAvailable() const;
 
-    // A page's bytes as text, in the character set its response named
-    // (UTF-8 when it named none).
+    // A page's bytes as text, in the character set its answer named (UTF-8
+    // when it named none).
     QString textOf(const QByteArray &body) const;
 
 signals:
@@ -79,19 +92,25 @@ private:
     void onMetaData();
     void onReadyRead();
     void onFinished();
+    QString wholeAnswerProblem(qint64 received) const;
     void fail(const QString &why);
     void setState(int state);
+    bool isAnswer() const;
 
     QNetworkAccessManager *m_manager;
     QPointer<QNetworkReply> m_reply;
-    QTimer m_idle;
+    QTimer m_deadline;
     Kind m_kind = Kind::Page;
     int m_state = Idle;
     bool m_running = false;
     quint64 m_generation = 0;
-    int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    int m_idleTimeoutMs = kTimeoutMs;
+    int m_deadlineMs = kTimeoutMs * kDeadlineFactor;
     qint64 m_pageLimit = kDefaultPageLimit;
     QByteArray m_page;
-    QList<QPair<QByteArray, QByteArray>> m_headers;
+    // Of a download: the bytes handed out by read().
+    qint64 m_taken = 0;
+    qint64 m_contentLength = -1;
+    QString m_contentType;
     QString m_error;
 };

@@ -37,7 +37,14 @@ bool exists(const QString &caption, const QString &className = QString::fromLati
 // until the process ends.
 bool claimSingleInstance(const QString &programName);
 
-// Folder of the records: $XDG_RUNTIME_DIR (or the temporary folder) / "tamsel-<uid>".
+// Folder of the records: "tamsel-<uid>" in the user's runtime folder
+// ($XDG_RUNTIME_DIR, or Qt's private stand-in for it), made 0700. "" (and a
+// warning) when there is none, or it is not a folder of this user's that
+// nobody else can write into: then no window is announced or found, and no
+// instance is claimed.
 QString recordFolder();
+
+// Removes path only while it still names the file open as fd.
+bool removeIfSame(const QString &path, int fd);
 
 } // namespace WindowPresence

@@ -1,26 +1,25 @@
 #include "Dialog.h"
 
+#include "BoundedText.h"
 #include "Connectivity.h"
 #include "Names.h"
 #include "NoticePage.h"
+#include "Twips.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace {
 
-// Twips to pixels on the screens the layout was drawn for.
-int px(int twips)
-{
-    return qRound(twips / 15.0);
-}
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
 const QString kLineBreak = QStringLiteral("\r\n");
+
+// The text cut to the shown limit, marked as cut.
+QString bounded(const QString &text)
+{
+    if (text.size() <= Dialog::kShownLimit)
+        return text;
+    return BoundedText::cut(text, Dialog::kShownLimit) + QChar(0x2026);
+}
 
 } // namespace
 
@@ -30,20 +29,20 @@ Dialog::Dialog(Connectivity *connectivity, const QString &noticeUrl, const QStri
     setObjectName(QStringLiteral("Dialog"));
     setWindowTitle(Names::kPushCaption);
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedSize(px(6030), px(3195));
+    setFixedSize(Twips::toPixels(6030), Twips::toPixels(3195));
 
     // Made first, so that the focus starts on it.
     OKButton = new QPushButton(QStringLiteral("确定"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
-    OKButton->setGeometry(twipsRect(4328, 2715, 1215, 375));
+    OKButton->setGeometry(Twips::toPixels(QRect(4328, 2715, 1215, 375)));
     OKButton->setDefault(true);
     CancelButton = new QPushButton(QStringLiteral("知道了，不再提醒"), this);
     CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setGeometry(twipsRect(488, 2730, 1830, 375));
+    CancelButton->setGeometry(Twips::toPixels(QRect(488, 2730, 1830, 375)));
     // Plain text: a message from the web is never read as mark-up.
     Text1 = new QPlainTextEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(twipsRect(15, 30, 5985, 2580));
+    Text1->setGeometry(Twips::toPixels(QRect(15, 30, 5985, 2580)));
     Text1->setReadOnly(true);
     // Red whatever the skin gives the dialogs: the widget's own sheet wins.
     Text1->setStyleSheet(QStringLiteral("color: #ff0000;"));
@@ -69,7 +68,7 @@ void Dialog::Dialog_Load(Connectivity *connectivity, const QString &noticeUrl, c
 QString Dialog::messageText(const QString &pushText)
 {
     if (!pushText.contains(NoticePage::kParagraph))
-        return pushText;
+        return bounded(pushText);
     const QStringList parts = NoticePage::paragraphs(pushText);
     QString text;
     for (qsizetype i = 1; i < parts.size(); ++i)
@@ -83,7 +82,7 @@ QString Dialog::messageText(const QString &pushText)
         while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
             text.chop(1);
     }
-    return text;
+    return bounded(text);
 }
 
 void Dialog::OKButton_Click()

@@ -15,8 +15,13 @@ public:
     Dialog(Connectivity *connectivity, const QString &noticeUrl, const QString &pushText,
            QWidget *parent = nullptr);
 
+    // At most this many characters are shown, and "…" after them: a long
+    // unbroken line takes the text box time that grows with its square.
+    static constexpr qsizetype kShownLimit = 10000;
+
     // The cleaned push text as the window shows it: one line per paragraph,
-    // what stands before the first "<p>" dropped, the closing line breaks cut.
+    // what stands before the first "<p>" dropped, the closing line breaks cut,
+    // and no more than kShownLimit characters of it.
     static QString messageText(const QString &pushText);
 
 signals:

@@ -7,7 +7,9 @@
 #include "NextTrack.h"
 #include "Pictures.h"
 #include "PlaylistDropTarget.h"
+#include "PushMessage.h"
 #include "SeekBar.h"
+#include "UpdaterHandOff.h"
 
 #include "AtomicFile.h"
 #include "AudioTypes.h"
@@ -16,6 +18,7 @@
 #include "RegularFile.h"
 #include "Shell.h"
 #include "Skin.h"
+#include "Twips.h"
 #include "WindowPresence.h"
 
 #include <QAccessibleWidget>
@@ -112,7 +115,8 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
     buildMenu();
     m_playlist = PlaylistPair(listName, listUrl, lblTotlenum);
     connectHandlers();
-    buildNotice();
+    m_push = new PushMessage(m_services, this);
+    m_handOff = new UpdaterHandOff(m_services, this);
 }
 
 FrmPlayer::~FrmPlayer()
@@ -128,9 +132,12 @@ FrmPlayer::~FrmPlayer()
 }
 
 ImageButton *FrmPlayer::addButton(const char *name, const char *picture, const QString &toolTip,
-                                  const QRect &geometry, QWidget *parent)
+                                  const QRect &geometry, void (FrmPlayer::*handler)(), QWidget *parent)
 {
-    return new ImageButton(QLatin1String(name), Pictures::path(picture), toolTip, geometry, parent ? parent : this);
+    auto *button = new ImageButton(QLatin1String(name), Pictures::path(picture), toolTip, geometry,
+                                   parent ? parent : this);
+    connect(button, &QAbstractButton::clicked, this, handler);
+    return button;
 }
 
 QLabel *FrmPlayer::addLabel(const char *name, const QString &text, const QRect &geometry, const QColor &colour)
@@ -170,32 +177,42 @@ void FrmPlayer::buildControls()
     Picture1 = new SeekBar(QStringLiteral("Picture1"), {8, 70, 325, 6}, this);
     Picture1->setAccessibleName(QStringLiteral("播放进度"));
     Picture1->setAccessibleDescription(QStringLiteral("单击可跳到该位置"));
-    lineFront = new LineControl(QStringLiteral("lineFront"), SeekBar::kTwipsPerPixel, 5, kProgress, Picture1);
+    lineFront = new LineControl(QStringLiteral("lineFront"), Twips::kPerPixel, 5, kProgress, Picture1);
     lineFront->setAccessibleName(QStringLiteral("已播放"));
 
     // Transport.
-    addButton("imgStepfront", "rewind.svg", QStringLiteral("快退"), {10, 85, 28, 28});
-    addButton("imgPrev", "prev.svg", QStringLiteral("上一曲"), {42, 85, 28, 28});
-    addButton("imgPlay", "play.svg", QStringLiteral("播放"), {75, 82, 34, 34});
-    addButton("imgPause", "pause.svg", QStringLiteral("暂停"), {114, 85, 28, 28});
-    addButton("imgStop", "stop.svg", QStringLiteral("停止"), {147, 85, 28, 28});
-    addButton("imgNext", "next.svg", QStringLiteral("下一曲"), {180, 85, 28, 28});
-    addButton("imgStepback", "forward.svg", QStringLiteral("快进"), {213, 85, 28, 28});
-    addButton("imgLoop", "loop.svg", QStringLiteral("循环模式"), {252, 87, 24, 24});
-    addButton("imgOpen", "open.svg", QStringLiteral("打开文件"), {280, 87, 24, 24});
-    addButton("Image1", "mini.svg", QStringLiteral("迷你模式"), {308, 87, 24, 24});
+    addButton("imgStepfront", "rewind.svg", QStringLiteral("快退"), {10, 85, 28, 28},
+              &FrmPlayer::imgStepfront_Click);
+    addButton("imgPrev", "prev.svg", QStringLiteral("上一曲"), {42, 85, 28, 28}, &FrmPlayer::imgPrev_Click);
+    addButton("imgPlay", "play.svg", QStringLiteral("播放"), {75, 82, 34, 34}, &FrmPlayer::imgPlay_Click);
+    addButton("imgPause", "pause.svg", QStringLiteral("暂停"), {114, 85, 28, 28}, &FrmPlayer::imgPause_Click);
+    addButton("imgStop", "stop.svg", QStringLiteral("停止"), {147, 85, 28, 28}, &FrmPlayer::imgStop_Click);
+    addButton("imgNext", "next.svg", QStringLiteral("下一曲"), {180, 85, 28, 28}, &FrmPlayer::imgNext_Click);
+    addButton("imgStepback", "forward.svg", QStringLiteral("快进"), {213, 85, 28, 28},
+              &FrmPlayer::imgStepback_Click);
+    addButton("imgLoop", "loop.svg", QStringLiteral("循环模式"), {252, 87, 24, 24},
+              &FrmPlayer::imgLoop_Click);
+    addButton("imgOpen", "open.svg", QStringLiteral("打开文件"), {280, 87, 24, 24},
+              &FrmPlayer::imgOpen_Click);
+    addButton("Image1", "mini.svg", QStringLiteral("迷你模式"), {308, 87, 24, 24}, &FrmPlayer::Image1_Click);
 
     // Speed, mute and volume.
-    addButton("imgSpeeddown", "speeddown.svg", QStringLiteral("减速"), {12, 127, 20, 20});
-    addButton("imgSpeed0", "speed0.svg", QStringLiteral("原速度"), {36, 127, 20, 20});
-    addButton("imgSpeedup", "speedup.svg", QStringLiteral("加速"), {60, 127, 20, 20});
-    auto *imgMute1 = addButton("imgMute1", "mute.svg", QStringLiteral("静音"), {188, 126, 22, 22});
+    addButton("imgSpeeddown", "speeddown.svg", QStringLiteral("减速"), {12, 127, 20, 20},
+              &FrmPlayer::imgSpeeddown_Click);
+    addButton("imgSpeed0", "speed0.svg", QStringLiteral("原速度"), {36, 127, 20, 20},
+              &FrmPlayer::imgSpeed0_Click);
+    addButton("imgSpeedup", "speedup.svg", QStringLiteral("加速"), {60, 127, 20, 20},
+              &FrmPlayer::imgSpeedup_Click);
+    auto *imgMute1 = addButton("imgMute1", "mute.svg", QStringLiteral("静音"), {188, 126, 22, 22},
+                               &FrmPlayer::imgMute1_Click);
     lineMute = new LineControl(QStringLiteral("lineMute"), 1, 2, QColor(255, 80, 80), imgMute1);
     lineMute->setPoints(2, 2, 20, 18);
     lineMute->setAccessibleName(QStringLiteral("已静音"));
     lineMute->hide();
-    addButton("imgSounddown", "sounddown.svg", QStringLiteral("减少音量"), {214, 127, 20, 20});
-    addButton("imgSoundup", "soundup.svg", QStringLiteral("增加音量"), {236, 127, 20, 20});
+    addButton("imgSounddown", "sounddown.svg", QStringLiteral("减少音量"), {214, 127, 20, 20},
+              &FrmPlayer::imgSounddown_Click);
+    addButton("imgSoundup", "soundup.svg", QStringLiteral("增加音量"), {236, 127, 20, 20},
+              &FrmPlayer::imgSoundup_Click);
     auto *bar = new QLabel(this);
     bar->setObjectName(QStringLiteral("imgSound"));
     bar->setPixmap(Pictures::render(Pictures::path("volume.svg"), {65, 8}, devicePixelRatioF()));
@@ -211,12 +228,6 @@ void FrmPlayer::buildControls()
     timerTotle = new QTimer(this);
     timerTotle->setObjectName(QStringLiteral("timerTotle"));
     timerTotle->setInterval(500);
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(60000);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(20);
 }
 
 void FrmPlayer::buildPlaylistPanel()
@@ -226,16 +237,26 @@ void FrmPlayer::buildPlaylistPanel()
     Picture2->setGeometry(339, 0, 250, 45);
     Picture2->setAttribute(Qt::WA_NoMousePropagation);
     Picture2->setAccessibleName(QStringLiteral("播放列表工具栏"));
-    addButton("imgAdd", "add.svg", QStringLiteral("添加歌曲"), {6, 22, 20, 20}, Picture2);
-    addButton("imgDelete", "delete.svg", QStringLiteral("删除歌曲"), {30, 22, 20, 20}, Picture2);
-    addButton("imgClear", "clear.svg", QStringLiteral("清空列表"), {54, 22, 20, 20}, Picture2);
-    addButton("imglistPre", "listup.svg", QStringLiteral("上一曲"), {78, 22, 20, 20}, Picture2);
-    addButton("imglistNext", "listdown.svg", QStringLiteral("下一曲"), {102, 22, 20, 20}, Picture2);
-    addButton("imgLstsave", "lstsave.svg", QStringLiteral("保存播放列表"), {126, 22, 20, 20}, Picture2);
-    addButton("imgLstopen", "lstopen.svg", QStringLiteral("打开播放列表"), {150, 22, 20, 20}, Picture2);
-    addButton("Image2", "update.svg", QStringLiteral("检查更新"), {190, 3, 16, 16}, Picture2);
-    addButton("imgMin", "min.svg", QStringLiteral("最小化"), {212, 3, 16, 16}, Picture2);
-    addButton("imgClose", "close.svg", QStringLiteral("关闭"), {232, 3, 16, 16}, Picture2);
+    addButton("imgAdd", "add.svg", QStringLiteral("添加歌曲"), {6, 22, 20, 20}, &FrmPlayer::imgAdd_Click,
+              Picture2);
+    addButton("imgDelete", "delete.svg", QStringLiteral("删除歌曲"), {30, 22, 20, 20},
+              &FrmPlayer::imgDelete_Click, Picture2);
+    addButton("imgClear", "clear.svg", QStringLiteral("清空列表"), {54, 22, 20, 20},
+              &FrmPlayer::imgClear_Click, Picture2);
+    addButton("imglistPre", "listup.svg", QStringLiteral("上一曲"), {78, 22, 20, 20},
+              &FrmPlayer::imglistPre_Click, Picture2);
+    addButton("imglistNext", "listdown.svg", QStringLiteral("下一曲"), {102, 22, 20, 20},
+              &FrmPlayer::imglistNext_Click, Picture2);
+    addButton("imgLstsave", "lstsave.svg", QStringLiteral("保存播放列表"), {126, 22, 20, 20},
+              &FrmPlayer::imgLstsave_Click, Picture2);
+    addButton("imgLstopen", "lstopen.svg", QStringLiteral("打开播放列表"), {150, 22, 20, 20},
+              &FrmPlayer::imgLstopen_Click, Picture2);
+    addButton("Image2", "update.svg", QStringLiteral("检查更新"), {190, 3, 16, 16}, &FrmPlayer::Image2_Click,
+              Picture2);
+    addButton("imgMin", "min.svg", QStringLiteral("最小化"), {212, 3, 16, 16}, &FrmPlayer::imgMin_Click,
+              Picture2);
+    addButton("imgClose", "close.svg", QStringLiteral("关闭"), {232, 3, 16, 16}, &FrmPlayer::imgClose_Click,
+              Picture2);
 
     listName = new QListWidget(this);
     listName->setObjectName(QStringLiteral("listName"));
@@ -245,6 +266,7 @@ void FrmPlayer::buildPlaylistPanel()
     listName->setUniformItemSizes(true);
     listName->setFrameShape(QFrame::NoFrame);
     listName->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listName->setAttribute(Qt::WA_NoMousePropagation);
     QPalette palette = listName->palette();
     palette.setColor(QPalette::Base, Qt::black);
     palette.setColor(QPalette::Text, kLightBlue);
@@ -260,36 +282,21 @@ void FrmPlayer::buildPlaylistPanel()
 
 void FrmPlayer::connectHandlers()
 {
-    using Handler = void (FrmPlayer::*)();
-    const QList<QPair<const char *, Handler>> buttons = {
-        {"imgPlay", &FrmPlayer::imgPlay_Click},           {"imgPause", &FrmPlayer::imgPause_Click},
-        {"imgStop", &FrmPlayer::imgStop_Click},           {"imgPrev", &FrmPlayer::imgPrev_Click},
-        {"imgNext", &FrmPlayer::imgNext_Click},           {"imgStepback", &FrmPlayer::imgStepback_Click},
-        {"imgStepfront", &FrmPlayer::imgStepfront_Click}, {"imgLoop", &FrmPlayer::imgLoop_Click},
-        {"imgOpen", &FrmPlayer::imgOpen_Click},           {"imgAdd", &FrmPlayer::imgAdd_Click},
-        {"imgDelete", &FrmPlayer::imgDelete_Click},       {"imgClear", &FrmPlayer::imgClear_Click},
-        {"imglistPre", &FrmPlayer::imglistPre_Click},     {"imglistNext", &FrmPlayer::imglistNext_Click},
-        {"imgLstsave", &FrmPlayer::imgLstsave_Click},     {"imgLstopen", &FrmPlayer::imgLstopen_Click},
-        {"imgSoundup", &FrmPlayer::imgSoundup_Click},     {"imgSounddown", &FrmPlayer::imgSounddown_Click},
-        {"imgMute1", &FrmPlayer::imgMute1_Click},         {"imgSpeedup", &FrmPlayer::imgSpeedup_Click},
-        {"imgSpeeddown", &FrmPlayer::imgSpeeddown_Click}, {"imgSpeed0", &FrmPlayer::imgSpeed0_Click},
-    };
-    for (const auto &[name, handler] : buttons)
-        connect(findChild<ImageButton *>(QLatin1String(name)), &QAbstractButton::clicked, this, handler);
-
     connect(listName, &QListWidget::itemDoubleClicked, this, &FrmPlayer::listName_DblClick);
+    connect(listName, &QListWidget::currentRowChanged, this, &FrmPlayer::currentEntryChanged);
     connect(new PlaylistDropTarget(listName), &PlaylistDropTarget::dropped, this, &FrmPlayer::addItems);
     connect(Picture1, &SeekBar::mouseDown, this, &FrmPlayer::Picture1_MouseDown);
     connect(timerDisplay, &QTimer::timeout, this, &FrmPlayer::timerDisplay_Timer);
     connect(timerTotle, &QTimer::timeout, this, &FrmPlayer::timerTotle_Timer);
     if (m_services.media) {
         connect(m_services.media, &MediaComponent::statusChange, this, &FrmPlayer::wmp_StatusChange);
+        connect(m_services.media, &MediaComponent::statusChange, this, &FrmPlayer::playStateChanged);
         connect(m_services.media, &MediaComponent::durationChanged, this, &FrmPlayer::wmp_DurationChange);
         connect(m_services.media, &MediaComponent::mediaChanged, this, &FrmPlayer::wmp_MediaChange);
+        connect(m_services.media, &MediaComponent::tagsChanged, this, &FrmPlayer::trackInfoChanged);
     }
     m_nextTrack = new NextTrack(this, listName, listUrl);
     lblCsc->installEventFilter(this);
-    connectWindowHandlers();
 }
 
 bool FrmPlayer::load()
@@ -321,9 +328,9 @@ bool FrmPlayer::load()
 
     timerDisplay->start();
     timerTotle->start();
-    startHandOffWatch();
+    m_handOff->start();
     // The last step; the page comes later and never holds up the start.
-    startNotice();
+    m_push->start();
     return true;
 }
 

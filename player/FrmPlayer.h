@@ -12,19 +12,18 @@
 
 #include <memory>
 
-class Dialog;
 class ImageButton;
 class LineControl;
 class Mini;
 class NextTrack;
-class QFileSystemWatcher;
+class PushMessage;
+class QAction;
 class QLabel;
 class QListWidget;
 class QMenu;
 class QTimer;
 class SeekBar;
-class Transfer;
-class Update;
+class UpdaterHandOff;
 namespace WindowPresence {
 class Registration;
 }
@@ -89,8 +88,8 @@ public:
 
     // The push switch and the cleaned push text read from the notice page at
     // start-up; both empty when the page was not read.
-    QString pushSwitch() const { return m_pushSwitch; }
-    QString pushText() const { return m_pushText; }
+    QString pushSwitch() const;
+    QString pushText() const;
 
     // Opens the update check below the window; while one runs, only raises it.
     void showUpdate();
@@ -99,8 +98,20 @@ public:
     void killUD();
 
 signals:
-    // The play mode changed (the mode button or a remote control).
+    // What a remote control follows. Each says only that something changed,
+    // whoever changed it: the window, the mini window or a remote call.
+    // The engine's play state, or the pause flag.
+    void playStateChanged();
+    // The entry playing or the one selected: where Next and Previous go on from.
+    void currentEntryChanged();
+    // What the engine has read of the playing track (its length, its tags).
+    void trackInfoChanged();
+    void volumeChanged();
     void playModeChanged();
+    void rateChanged();
+    // The position jumped: a step button, a click on the seek bar, or the
+    // next track starting straight after the last.
+    void positionJumped();
 
 public slots:
     // Transport, also driven by the mini window and remote controls.
@@ -157,27 +168,29 @@ private slots:
 
     // The push timer: the message opens on its third tick.
     void Timer1_Timer();
-    // The hand-off watch: runs when the program folder or the window records change.
+    // The hand-off watch: looks when the program folder or the window records change.
     void Timer2_Timer();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
     void buildPlaylistPanel();
     void buildMenu();
-    void connectWindowHandlers();
-    ImageButton *addButton(const char *name, const char *picture, const QString &toolTip, const QRect &geometry,
-                           QWidget *parent = nullptr);
+    // A button that runs handler when clicked.
+    ImageButton *addButton(const char *name, const char *picture, const QString &toolTip,
+                           const QRect &geometry, void (FrmPlayer::*handler)(), QWidget *parent = nullptr);
     QLabel *addLabel(const char *name, const QString &text, const QRect &geometry, const QColor &colour);
     bool writeHelpDocuments();
     void connectHandlers();
 
     // Playback helpers.
+    void setPlayingEntry(int index);
     void playEntry(int index);
     // Next (+1) and Previous (-1): select and play the neighbouring entry.
     void stepToEntry(int step);
@@ -189,19 +202,11 @@ private:
 
     // Playlist editing helpers.
     void warn(const QString &title, const QString &text);
+    // Removes the entry and goes on with playback as its removal asks.
+    void removeEntry(int index);
     // Moves the selected entry one place down (+1) or up (-1) and selects it there.
     void moveSelectedEntry(int step);
     void failStartUp();
-
-    // Message push and updater hand-off.
-    void buildNotice();
-    void startNotice();
-    void noticePageFetched(bool ok, const QByteArray &body);
-    void setPush(bool on);
-    void stopPush();
-    void startHandOffWatch();
-    void finishKillUD();
-    void handOffFailed(const QString &why);
 
     PlayerServices m_services;
     PlaybackState m_state;
@@ -227,10 +232,9 @@ private:
     QWidget *Picture2 = nullptr;
     QTimer *timerDisplay = nullptr;
     QTimer *timerTotle = nullptr;
-    QTimer *Timer1 = nullptr;
-    QTimer *Timer2 = nullptr;
-    Transfer *Inet1 = nullptr;
     QMenu *menu = nullptr;
+    // 窗体置顶: its caption is the stacking state.
+    QAction *m_topmostItem = nullptr;
 
     PlaylistPair m_playlist;
     int m_playingEntry = -1;
@@ -247,27 +251,14 @@ private:
     QString movedName;
 
     QPixmap m_body;
-    // Where the bare background was last pressed, in the window's pixels.
+    // Where the bare background was pressed, in the window's pixels, while
+    // that press lasts.
     QPoint m_grab;
+    bool m_dragging = false;
     QPointer<Mini> m_mini;
     bool m_ending = false;
     std::unique_ptr<WindowPresence::Registration> m_presence;
 
-    // Message push.
-    QString m_pushSwitch;
-    QString m_pushText;
-    // Ticks of the push timer so far; it stops counting once past 3.
-    int pushTicks = 0;
-    QPointer<Dialog> m_dialog;
-    QPointer<Update> m_update;
-
-    // Updater hand-off.
-    QFileSystemWatcher *m_handOffWatch = nullptr;
-    // The rest before the swap, and the next look while one is due.
-    QTimer *m_handOffWait = nullptr;
-    QTimer *m_handOffRecheck = nullptr;
-    // After a failed swap only the retry tries again, so that the file
-    // system's answer to an attempt cannot start the next one.
-    bool m_handOffBackingOff = false;
-    int m_handOffRetryMs = 0;
+    PushMessage *m_push = nullptr;
+    UpdaterHandOff *m_handOff = nullptr;
 };

@@ -35,9 +35,17 @@ bool toWholeSeconds(double seconds, int *whole)
 
 } // namespace
 
+void FrmPlayer::setPlayingEntry(int index)
+{
+    if (index == m_playingEntry)
+        return;
+    m_playingEntry = index;
+    emit currentEntryChanged();
+}
+
 void FrmPlayer::playEntry(int index)
 {
-    m_playingEntry = index;
+    setPlayingEntry(index);
     m_services.media->setUrl(m_playlist.urlAt(index));
 }
 
@@ -52,7 +60,7 @@ int FrmPlayer::currentEntry() const
 // Playback has stopped: no entry is playing any more.
 void FrmPlayer::resetDisplay(const QString &status)
 {
-    m_playingEntry = -1;
+    setPlayingEntry(-1);
     lblTotletime->setText(kResetTime);
     lblTime->setText(kResetTime);
     lineFront->setX2(lineFront->x1());
@@ -72,6 +80,7 @@ void FrmPlayer::imgPlay_Click()
         timerDisplay->start();
         timerTotle->start();
         m_state.isPaused = false;
+        emit playStateChanged();
     } else if (m_playlist.count() > 0) {
         const int selection = listName->currentRow();
         if (selection < 0) {
@@ -83,11 +92,15 @@ void FrmPlayer::imgPlay_Click()
             playEntry(selection);
         }
     } else {
+        // Play counts from the press, before the box: a stop that comes while
+        // the box is open stands.
+        m_state.stoppedByUser = false;
         m_state.msgAnswer = qint16(m_services.prompts->message(this, QStringLiteral("播放错误:"),
                                                                QStringLiteral("播放列表为空，请添加曲目！"),
                                                                Prompts::OkCancel, Prompts::Warning));
         if (m_state.msgAnswer == Prompts::AnswerOk)
             AddFiles();
+        return;
     }
     m_state.stoppedByUser = false;
 }
@@ -106,6 +119,7 @@ void FrmPlayer::imgPause_Click()
         timerDisplay->start();
         m_state.isPaused = false;
     }
+    emit playStateChanged();
 }
 
 void FrmPlayer::imgStop_Click()
@@ -163,11 +177,13 @@ void FrmPlayer::listName_DblClick()
 void FrmPlayer::imgStepback_Click()
 {
     m_services.media->setCurrentPosition(m_services.media->currentPosition() + 10);
+    emit positionJumped();
 }
 
 void FrmPlayer::imgStepfront_Click()
 {
     m_services.media->setCurrentPosition(m_services.media->currentPosition() - 10);
+    emit positionJumped();
 }
 
 void FrmPlayer::imgLoop_Click()
@@ -236,10 +252,12 @@ void FrmPlayer::advanceAtEnd(bool started)
         listName->setCurrentRow(next);
     if (started && media->url() == m_playlist.urlAt(next)) {
         // The queued track is the one chosen: the window follows it.
-        m_playingEntry = next;
+        setPlayingEntry(next);
         lblTotletime->setText(media->durationString());
         timerDisplay_Timer();
         timerTotle_Timer();
+        emit trackInfoChanged();
+        emit positionJumped();
     } else if (started) {
         // A change came too late to hold back the queued track: the rule
         // wins, as a double-click on its choice would.
@@ -257,6 +275,7 @@ void FrmPlayer::wmp_DurationChange()
     const int state = m_services.media->playState();
     if (state == MediaComponent::Playing || state == MediaComponent::Paused)
         lblTotletime->setText(m_services.media->durationString());
+    emit trackInfoChanged();
 }
 
 void FrmPlayer::timerDisplay_Timer()
@@ -286,6 +305,8 @@ void FrmPlayer::timerTotle_Timer()
 void FrmPlayer::Picture1_MouseDown(Qt::MouseButton, double xTwips)
 {
     MediaComponent *media = m_services.media;
-    if (media->playState() == MediaComponent::Playing)
-        media->setCurrentPosition(xTwips * media->duration() / SeekBar::kFullScale);
+    if (media->playState() != MediaComponent::Playing)
+        return;
+    media->setCurrentPosition(xTwips * media->duration() / SeekBar::kFullScale);
+    emit positionJumped();
 }

@@ -5,6 +5,7 @@
 #include "Prompts.h"
 
 #include <QListWidget>
+#include <QPersistentModelIndex>
 
 #include <algorithm>
 
@@ -22,33 +23,41 @@ void FrmPlayer::delete_Item()
     } else if (selection < 0) {
         warn(QStringLiteral("删除错误:"), QStringLiteral("请选中要删除的曲目！"));
     } else {
+        // The box runs an event loop: files handed over and remote calls may
+        // change the list and playback while it is open. The answer is about
+        // the entry selected now, wherever it stands then.
+        const QPersistentModelIndex asked = m_playlist.model()->index(selection, 0);
         m_state.msgAnswer = qint16(m_services.prompts->message(
             this, QStringLiteral("提示:"), QStringLiteral("确定将此曲目从当前列表中删除？"),
             Prompts::OkCancel, Prompts::Warning));
-        if (m_state.msgAnswer == Prompts::AnswerOk) {
-            m_playlist.removeAt(selection);
-            const int left = count - 1;
-            const bool wasPlaying = m_playingEntry == selection;
-            if (m_playingEntry > selection)
-                --m_playingEntry;
-
-            if (left == 0) {
-                m_services.media->stop();
-                imgStop_Click();
-            } else if (wasPlaying && selection < left) {
-                // The entry that took its place goes on playing, as Next would start it.
-                listName->setCurrentRow(selection);
-                playEntry(selection);
-            } else if (wasPlaying) {
-                // Nothing comes after the last entry: stop, as at the end of the list.
-                imgStop_Click();
-                listName->setCurrentRow(left - 1);
-            } else {
-                listName->setCurrentRow(std::min(selection, left - 1));
-            }
-        }
+        if (m_state.msgAnswer == Prompts::AnswerOk && asked.isValid())
+            removeEntry(asked.row());
     }
     m_playlist.refreshCount();
+}
+
+void FrmPlayer::removeEntry(int index)
+{
+    const bool wasSelected = listName->currentRow() == index;
+    const bool wasPlaying = m_playingEntry == index;
+    m_playlist.removeAt(index);
+    if (m_playingEntry > index)
+        setPlayingEntry(m_playingEntry - 1);
+    const int left = m_playlist.count();
+    if (left == 0) {
+        m_services.media->stop();
+        imgStop_Click();
+    } else if (wasPlaying && index < left) {
+        // The entry that took its place goes on playing, as Next would start it.
+        listName->setCurrentRow(index);
+        playEntry(index);
+    } else if (wasPlaying) {
+        // Nothing comes after the last entry: stop, as at the end of the list.
+        imgStop_Click();
+        listName->setCurrentRow(left - 1);
+    } else if (wasSelected) {
+        listName->setCurrentRow(std::min(index, left - 1));
+    }
 }
 
 void FrmPlayer::imgDelete_Click()
@@ -83,9 +92,9 @@ void FrmPlayer::moveSelectedEntry(int step)
     listName->setCurrentRow(to);
     // Playback goes on untouched; the playing entry just changed places.
     if (m_playingEntry == from)
-        m_playingEntry = to;
+        setPlayingEntry(to);
     else if (m_playingEntry == to)
-        m_playingEntry = from;
+        setPlayingEntry(from);
 }
 
 void FrmPlayer::imglistNext_Click()

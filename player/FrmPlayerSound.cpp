@@ -38,6 +38,7 @@ void FrmPlayer::imgSoundup_Click()
     MediaComponent *media = m_services.media;
     media->setVolume(media->volume() + 10);
     placeVolumeBar(imgSound, media->volume());
+    emit volumeChanged();
 }
 
 void FrmPlayer::imgSounddown_Click()
@@ -45,6 +46,7 @@ void FrmPlayer::imgSounddown_Click()
     MediaComponent *media = m_services.media;
     media->setVolume(media->volume() - 10);
     placeVolumeBar(imgSound, media->volume());
+    emit volumeChanged();
 }
 
 void FrmPlayer::imgMute1_Click()
@@ -75,6 +77,7 @@ void FrmPlayer::imgSpeedup_Click()
         return; // beyond what the engine plays: the caption keeps telling the truth
     ++speedStep;
     showSpeed(lblSpeed, speedStep);
+    emit rateChanged();
 }
 
 void FrmPlayer::imgSpeeddown_Click()
@@ -84,6 +87,7 @@ void FrmPlayer::imgSpeeddown_Click()
         return;
     --speedStep;
     showSpeed(lblSpeed, speedStep);
+    emit rateChanged();
 }
 
 void FrmPlayer::imgSpeed0_Click()
@@ -91,6 +95,7 @@ void FrmPlayer::imgSpeed0_Click()
     m_services.media->setRate(1.0);
     speedStep = 0;
     showSpeed(lblSpeed, speedStep);
+    emit rateChanged();
 }
 
 void FrmPlayer::lblCsc_Click()

@@ -1,9 +1,13 @@
 // The main window's own behaviour: dragging, minimising, ending the program,
-// the mini window, the update check, the stacking toggle and the pop-up menu.
+// the mini window, the stacking toggle and the pop-up menu, and the handlers
+// of the notice page's parts.
 #include "FrmPlayer.h"
 
 #include "ImageButton.h"
 #include "Mini.h"
+#include "PushMessage.h"
+#include "Update.h"
+#include "UpdaterHandOff.h"
 
 #include "Shell.h"
 
@@ -44,52 +48,33 @@ void FrmPlayer::buildMenu()
 {
     menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("菜单"));
-    const QStringList items = {QStringLiteral("打开播放列表"),
-                               QStringLiteral("保存播放列表"),
-                               QStringLiteral("分隔1"),
-                               QStringLiteral("添加歌曲"),
-                               QStringLiteral("删除歌曲"),
-                               QStringLiteral("清空列表"),
-                               QStringLiteral("分隔2"),
-                               QStringLiteral("上一曲"),
-                               QStringLiteral("下一曲"),
-                               QStringLiteral("分隔3"),
-                               kNormal,
-                               QStringLiteral("检查更新"),
-                               QStringLiteral("官方网站"),
-                               QStringLiteral("分隔4"),
-                               QStringLiteral("退出")};
-    for (const QString &item : items) {
-        const bool separator = item.startsWith(QStringLiteral("分隔"));
-        QAction *action = menu->addAction(separator ? QStringLiteral("-") : item);
-        action->setObjectName(item);
-        action->setSeparator(separator);
+    // Each item runs only the handler named for it; the separators run none.
+    const QList<QPair<QString, void (FrmPlayer::*)()>> items = {
+        {QStringLiteral("打开播放列表"), &FrmPlayer::imgLstopen_Click},
+        {QStringLiteral("保存播放列表"), &FrmPlayer::imgLstsave_Click},
+        {QStringLiteral("分隔1"), nullptr},
+        {QStringLiteral("添加歌曲"), &FrmPlayer::imgAdd_Click},
+        {QStringLiteral("删除歌曲"), &FrmPlayer::imgDelete_Click},
+        {QStringLiteral("清空列表"), &FrmPlayer::imgClear_Click},
+        {QStringLiteral("分隔2"), nullptr},
+        {QStringLiteral("上一曲"), &FrmPlayer::imglistPre_Click},
+        {QStringLiteral("下一曲"), &FrmPlayer::imglistNext_Click},
+        {QStringLiteral("分隔3"), nullptr},
+        {kNormal, &FrmPlayer::menuTopmost_Click},
+        {QStringLiteral("检查更新"), &FrmPlayer::Image2_Click},
+        {QStringLiteral("官方网站"), &FrmPlayer::menuWebsite_Click},
+        {QStringLiteral("分隔4"), nullptr},
+        {QStringLiteral("退出"), &FrmPlayer::imgClose_Click},
+    };
+    for (const auto &[name, handler] : items) {
+        QAction *action = menu->addAction(handler ? name : QStringLiteral("-"));
+        action->setObjectName(name);
+        action->setSeparator(!handler);
+        if (handler)
+            connect(action, &QAction::triggered, this, handler);
+        if (name == kNormal)
+            m_topmostItem = action;
     }
-}
-
-void FrmPlayer::connectWindowHandlers()
-{
-    using Handler = void (FrmPlayer::*)();
-    const QList<QPair<const char *, Handler>> buttons = {
-        {"imgMin", &FrmPlayer::imgMin_Click},
-        {"imgClose", &FrmPlayer::imgClose_Click},
-        {"Image1", &FrmPlayer::Image1_Click},
-        {"Image2", &FrmPlayer::Image2_Click},
-    };
-    for (const auto &[name, handler] : buttons)
-        connect(findChild<ImageButton *>(QLatin1String(name)), &QAbstractButton::clicked, this, handler);
-
-    // Each menu item runs only the handler named for it.
-    const QList<QPair<const char *, Handler>> items = {
-        {"打开播放列表", &FrmPlayer::imgLstopen_Click}, {"保存播放列表", &FrmPlayer::imgLstsave_Click},
-        {"添加歌曲", &FrmPlayer::imgAdd_Click},         {"删除歌曲", &FrmPlayer::imgDelete_Click},
-        {"清空列表", &FrmPlayer::imgClear_Click},       {"上一曲", &FrmPlayer::imglistPre_Click},
-        {"下一曲", &FrmPlayer::imglistNext_Click},      {"窗体置顶", &FrmPlayer::menuTopmost_Click},
-        {"检查更新", &FrmPlayer::Image2_Click},         {"官方网站", &FrmPlayer::menuWebsite_Click},
-        {"退出", &FrmPlayer::imgClose_Click},
-    };
-    for (const auto &[name, handler] : items)
-        connect(menu->findChild<QAction *>(QString::fromUtf8(name)), &QAction::triggered, this, handler);
 }
 
 QString FrmPlayer::statusCaption() const
@@ -109,7 +94,7 @@ QString FrmPlayer::totalTimeCaption() const
 
 QString FrmPlayer::topmostCaption() const
 {
-    return menu->findChild<QAction *>(kNormal)->text();
+    return m_topmostItem->text();
 }
 
 Mini *FrmPlayer::mini() const
@@ -166,12 +151,44 @@ void FrmPlayer::Image2_Click()
     showUpdate();
 }
 
+// The notice page's three parts are objects of their own.
+
+void FrmPlayer::showUpdate()
+{
+    if (Update *check = Update::open(m_services, this))
+        connect(check, &Update::updaterStarted, this, &FrmPlayer::imgClose_Click);
+}
+
+void FrmPlayer::Timer1_Timer()
+{
+    m_push->Timer1_Timer();
+}
+
+QString FrmPlayer::pushSwitch() const
+{
+    return m_push->pushSwitch();
+}
+
+QString FrmPlayer::pushText() const
+{
+    return m_push->pushText();
+}
+
+void FrmPlayer::Timer2_Timer()
+{
+    m_handOff->Timer2_Timer();
+}
+
+void FrmPlayer::killUD()
+{
+    m_handOff->killUD();
+}
+
 void FrmPlayer::menuTopmost_Click()
 {
-    QAction *item = menu->findChild<QAction *>(kNormal);
-    const bool onTop = item->text() == kNormal;
+    const bool onTop = m_topmostItem->text() == kNormal;
     setStaysOnTop(this, onTop);
-    item->setText(onTop ? kOnTop : kNormal);
+    m_topmostItem->setText(onTop ? kOnTop : kNormal);
 }
 
 void FrmPlayer::menuWebsite_Click()
@@ -180,14 +197,21 @@ void FrmPlayer::menuWebsite_Click()
 }
 
 // The window has no frame: dragging its bare background moves it, and the
-// grabbed point stays under the pointer.
+// grabbed point stays under the pointer. A press that a control let pass is
+// no grab, so a drag that starts on a control never moves the window.
 void FrmPlayer::mousePressEvent(QMouseEvent *event)
 {
     m_grab = event->position().toPoint();
+    m_dragging = !childAt(m_grab);
 }
 
 void FrmPlayer::mouseMoveEvent(QMouseEvent *event)
 {
-    if (event->buttons() == Qt::LeftButton)
+    if (m_dragging && event->buttons() == Qt::LeftButton)
         move(event->globalPosition().toPoint() - m_grab);
+}
+
+void FrmPlayer::mouseReleaseEvent(QMouseEvent *)
+{
+    m_dragging = false;
 }

@@ -15,6 +15,8 @@ ImageButton::ImageButton(const QString &name, const QString &picture, const QStr
     setGeometry(geometry);
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::PointingHandCursor);
+    // Presses of other buttons, and moves, stay here: only the bare background drags a window.
+    setAttribute(Qt::WA_NoMousePropagation);
 }
 
 QSize ImageButton::sizeHint() const

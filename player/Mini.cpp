@@ -7,6 +7,7 @@
 
 #include "MediaComponent.h"
 #include "ShapedWindow.h"
+#include "Twips.h"
 #include "WindowPresence.h"
 
 #include <QCloseEvent>
@@ -18,12 +19,6 @@ namespace {
 
 // The status line moves this far each tick: 1000 twips a second.
 constexpr double kScrollStep = 100;
-
-QRect pixels(const QRect &twips)
-{
-    const int t = Mini::kTwipsPerPixel;
-    return {twips.x() / t, twips.y() / t, twips.width() / t, twips.height() / t};
-}
 
 void setTextColour(QLabel *label, const QColor &colour)
 {
@@ -46,7 +41,7 @@ Mini::Mini(FrmPlayer *main) : m_main(main)
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(pixels({0, 0, 3000, 2295}));
+    Image1->setGeometry(Twips::toPixels({0, 0, 3000, 2295}));
     // Its outline borders the transparent blue, so it has no half-transparent edge.
     Image1->setPixmap(ShapedWindow::hardEdged(
         Pictures::render(Pictures::path("mini_body.svg"), Image1->size(), devicePixelRatioF())));
@@ -85,7 +80,7 @@ Mini::Mini(FrmPlayer *main) : m_main(main)
     strip.setColor(QPalette::Window, QColor(10, 14, 24));
     Label1->setPalette(strip);
     Label1->setAutoFillBackground(true);
-    Label1->move(0, 2370 / kTwipsPerPixel);
+    Label1->move(0, Twips::toPixels(2370));
     setLabel1Text(QString());
 
     Timer1 = new QTimer(this);
@@ -108,14 +103,15 @@ Mini::~Mini() = default;
 ImageButton *Mini::addButton(const char *name, const char *picture, const QString &toolTip,
                              const QRect &twips)
 {
-    return new ImageButton(QLatin1String(name), Pictures::path(picture), toolTip, pixels(twips), this);
+    return new ImageButton(QLatin1String(name), Pictures::path(picture), toolTip, Twips::toPixels(twips),
+                           this);
 }
 
 QLabel *Mini::addTimeLabel(const char *name, const QRect &twips)
 {
     auto *label = new QLabel(QStringLiteral("00:00:00"), this);
     label->setObjectName(QLatin1String(name));
-    label->setGeometry(pixels(twips));
+    label->setGeometry(Twips::toPixels(twips));
     label->setAlignment(Qt::AlignCenter);
     QFont font = label->font();
     font.setPixelSize(11);
@@ -126,9 +122,9 @@ QLabel *Mini::addTimeLabel(const char *name, const QRect &twips)
 
 void Mini::load()
 {
-    move(m_main->x() + qRound(3200.0 / kTwipsPerPixel), m_main->y() + 1800 / kTwipsPerPixel);
+    move(m_main->x() + Twips::toPixels(3200), m_main->y() + Twips::toPixels(1800));
     // The status text comes in from beyond the right edge.
-    setLabel1Left(width() * kTwipsPerPixel);
+    setLabel1Left(Twips::fromPixels(width()));
     const bool playing = m_main->media()->playState() == MediaComponent::Playing;
     Image4->setPicture((playing ? Image8 : Image9)->pictureFile());
     // Set before the window is shown, so no native window is re-created.
@@ -145,13 +141,13 @@ bool Mini::showsPlayPicture() const
 
 int Mini::label1Width() const
 {
-    return Label1->width() * kTwipsPerPixel;
+    return int(Twips::fromPixels(Label1->width()));
 }
 
 void Mini::setLabel1Left(double twips)
 {
     m_label1Left = twips;
-    Label1->move(qRound(twips / kTwipsPerPixel), Label1->y());
+    Label1->move(Twips::toPixels(twips), Label1->y());
 }
 
 void Mini::setLabel1Text(const QString &text)
@@ -219,7 +215,7 @@ void Mini::Timer1_Timer()
 
     const QString shown = Label1->text();
     if (shown == Names::kStatusPaused || shown == Names::kStatusStopped) {
-        setLabel1Left(width() * kTwipsPerPixel / 2.0 - label1Width() / 2.0);
+        setLabel1Left(Twips::fromPixels(width()) / 2.0 - label1Width() / 2.0);
     } else if (playing) {
         setLabel1Left(m_label1Left - kScrollStep);
         // Gone off the left edge: in again from the right.

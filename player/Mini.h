@@ -21,7 +21,6 @@ class Mini : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kTwipsPerPixel = 15;
     static constexpr int kClientWidth = 201;
     static constexpr int kClientHeight = 180;
 

@@ -1,23 +1,24 @@
 #include "Mpris.h"
 
+#include "FrmPlayer.h"
+#include "MprisTracks.h"
+#include "mprisplayeradaptor.h"
+#include "mprisrootadaptor.h"
+#include "mpristracklistadaptor.h"
+
 #include "AppInfo.h"
 #include "AudioTypes.h"
 #include "BoundedText.h"
-#include "FrmPlayer.h"
 #include "GstMediaComponent.h"
-#include "ImageButton.h"
 #include "MediaComponent.h"
+#include "Names.h"
 #include "RegularFile.h"
-#include "SeekBar.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QFileInfo>
-#include <QHash>
-#include <QListWidget>
 #include <QTimer>
 #include <QUrl>
 
@@ -26,34 +27,25 @@
 namespace {
 
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
-const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
-constexpr int kPlaylistMode = 2;
 constexpr int kRandomMode = 0;
 constexpr int kRepeatOneMode = 1;
+constexpr int kPlaylistMode = 2;
 constexpr int kInOrderMode = 3;
-// Past this many additions at once, clients get one replaced list instead.
-constexpr int kMaxAddedSignals = 64;
 // A metadata reply stops short of this size: the bus carries no array over
 // 64 MiB and drops the sender of one. A client asks again for what is missing.
 constexpr qsizetype kMaxReplyBytes = 16 * 1024 * 1024;
 constexpr qsizetype kMetadataOverheadBytes = 128;
+// The player interface's properties whose changes clients are told of.
+const char *const kWatchedProperties[] = {
+    "PlaybackStatus", "LoopStatus", "Shuffle",       "Rate",    "MinimumRate", "MaximumRate", "Metadata",
+    "Volume",         "CanGoNext",  "CanGoPrevious", "CanPlay", "CanPause",    "CanSeek",     "CanControl"};
 
-QListWidget *listNameOf(FrmPlayer *player)
-{
-    return player->findChild<QListWidget *>(QStringLiteral("listName"));
-}
+const QString kNotSupported = QStringLiteral("org.freedesktop.DBus.Error.NotSupported");
+const QString kInvalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
 
 qlonglong toMicroseconds(double seconds)
 {
     return std::isfinite(seconds) ? qlonglong(seconds * 1e6) : 0;
-}
-
-quint64 trackIdOf(const QDBusObjectPath &track, bool *ok)
-{
-    const QString prefix = QStringLiteral("/org/mpris/MediaPlayer2/Track/");
-    const QString path = track.path();
-    *ok = false;
-    return path.startsWith(prefix) ? QStringView(path).mid(prefix.size()).toULongLong(ok) : 0;
 }
 
 QString fileUrl(const QString &path)
@@ -76,24 +68,22 @@ void insertTags(QVariantMap *metadata, const TrackTags &tags)
 
 QVariantMap noTrack()
 {
-    return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(kNoTrack))}};
+    return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(MprisTracks::kNoTrack)}};
 }
-
-const QString kNotSupported = QStringLiteral("org.freedesktop.DBus.Error.NotSupported");
-const QString kInvalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
 
 } // namespace
 
-// ---- service -------------------------------------------------------------
+// ---- the object on the bus ------------------------------------------------
 
 MprisService::MprisService(FrmPlayer *player)
-    : QObject(player), m_player(player), m_announcedMetadata(noTrack())
+    : QObject(player), m_player(player), m_tracks(new MprisTracks(player->playlist().model(), this)),
+      m_announcedMetadata(noTrack())
 {
     qDBusRegisterMetaType<QList<QVariantMap>>();
     new MprisRootAdaptor(this);
     new MprisPlayerAdaptor(this);
     new MprisTrackListAdaptor(this);
-    watchPlaylist();
+    followPlayer();
 }
 
 MprisService::~MprisService()
@@ -123,120 +113,94 @@ QString MprisService::registerOn(const QString &connectionName)
             return QString();
     }
     m_serviceName = name;
-    m_lastPlayerProperties = findChild<MprisPlayerAdaptor *>()->properties();
+    m_lastPlayerProperties = playerProperties();
     return name;
 }
 
-void MprisService::watchPlaylist()
+void MprisService::followPlayer()
 {
-    QListWidget *list = listNameOf(m_player);
-    for (int i = 0; i < list->count(); ++i)
-        m_ids.append(m_nextId++);
-    QAbstractItemModel *model = list->model();
-    connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first, int last) {
-        for (int row = first; row <= last; ++row) {
-            m_ids.insert(row, m_nextId);
-            m_addedIds.append(m_nextId++);
+    for (auto change :
+         {&FrmPlayer::playStateChanged, &FrmPlayer::currentEntryChanged, &FrmPlayer::trackInfoChanged,
+          &FrmPlayer::volumeChanged, &FrmPlayer::playModeChanged, &FrmPlayer::rateChanged})
+        connect(m_player, change, this, &MprisService::refreshPlayerProperties);
+    connect(m_player, &FrmPlayer::positionJumped, this, &MprisService::emitSeeked);
+    connect(m_tracks, &MprisTracks::removed, this, &MprisService::TrackRemoved);
+    connect(m_tracks, &MprisTracks::changed, this, &MprisService::tellTrackListChanged);
+}
+
+bool MprisService::refuseCall(const QString &errorName, const QString &text)
+{
+    if (!calledFromDBus())
+        return false;
+    sendErrorReply(errorName, text);
+    return true;
+}
+
+QVariantMap MprisService::playerProperties() const
+{
+    QVariantMap properties;
+    for (const char *name : kWatchedProperties)
+        properties.insert(QLatin1String(name), property(name));
+    return properties;
+}
+
+void MprisService::refreshPlayerProperties()
+{
+    // Deferred and coalesced: one button press can change several things.
+    if (m_refreshScheduled)
+        return;
+    m_refreshScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_refreshScheduled = false;
+        const QVariantMap now = playerProperties();
+        QVariantMap changed;
+        for (auto it = now.cbegin(); it != now.cend(); ++it) {
+            if (m_lastPlayerProperties.value(it.key()) != it.value())
+                changed.insert(it.key(), it.value());
         }
-        scheduleTrackListSync();
+        m_lastPlayerProperties = now;
+        if (m_connectionName.isEmpty() || changed.isEmpty())
+            return;
+        QDBusMessage signal = QDBusMessage::createSignal(QLatin1String(kObjectPath),
+                                                         QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                         QStringLiteral("PropertiesChanged"));
+        signal << kPlayerInterface << changed << QStringList();
+        QDBusConnection(m_connectionName).send(signal);
     });
-    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-            [this](const QModelIndex &, int first, int last) {
-                auto *trackList = findChild<MprisTrackListAdaptor *>();
-                for (int row = last; row >= first; --row) {
-                    const quint64 id = m_ids.takeAt(row);
-                    if (!m_addedIds.removeOne(id) && !m_listReplaced)
-                        emit trackList->TrackRemoved(
-                            QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/Track/%1").arg(id)));
-                }
-                scheduleTrackListSync();
-            });
-    connect(model, &QAbstractItemModel::modelReset, this, [this, list] {
-        m_ids.clear();
-        m_addedIds.clear();
-        for (int i = 0; i < list->count(); ++i)
-            m_ids.append(m_nextId++);
-        m_listReplaced = true;
-        scheduleTrackListSync();
-    });
-    // A changed name means entries were swapped or replaced in place.
-    connect(model, &QAbstractItemModel::dataChanged, this, [this] {
-        m_listReplaced = true;
-        scheduleTrackListSync();
-    });
+}
 
-    connect(list, &QListWidget::currentRowChanged, this, &MprisService::refreshPlayerProperties);
-    connect(m_player->media(), &MediaComponent::statusChange, this, &MprisService::refreshPlayerProperties);
-    connect(m_player->media(), &MediaComponent::durationChanged, this,
-            &MprisService::refreshPlayerProperties);
-    connect(m_player, &FrmPlayer::playModeChanged, this, &MprisService::refreshPlayerProperties);
-    connect(m_player->media(), &MediaComponent::tagsChanged, this, &MprisService::refreshPlayerProperties);
-    // A track that follows without a gap starts over without a stop: clients
-    // hear of it as a new track and a jump to its start.
-    connect(m_player->media(), &MediaComponent::mediaChanged, this, [this] {
-        refreshPlayerProperties();
-        emitSeeked();
-    });
-    for (const char *button : {"imgSoundup", "imgSounddown", "imgPause", "imgPlay", "imgSpeedup", "imgSpeeddown",
-                               "imgSpeed0"}) {
-        if (auto *b = m_player->findChild<ImageButton *>(QLatin1String(button)))
-            connect(b, &QAbstractButton::clicked, this, &MprisService::refreshPlayerProperties);
+void MprisService::tellTrackListChanged(const QList<int> &added, bool replaced)
+{
+    if (replaced) {
+        emit TrackListReplaced(m_tracks->paths(), m_tracks->path(m_player->playingEntry()));
+    } else {
+        for (const int index : added)
+            emit TrackAdded(trackMetadata(index), m_tracks->path(index - 1));
     }
-    // Jumps made in the window are seeks too.
-    for (const char *button : {"imgStepback", "imgStepfront"}) {
-        if (auto *b = m_player->findChild<ImageButton *>(QLatin1String(button)))
-            connect(b, &QAbstractButton::clicked, this, &MprisService::emitSeeked);
-    }
-    if (auto *bar = m_player->findChild<SeekBar *>(QStringLiteral("Picture1")))
-        connect(bar, &SeekBar::mouseDown, this, &MprisService::emitSeeked);
+    refreshPlayerProperties();
 }
 
-QDBusObjectPath MprisService::trackPath(int index) const
+void MprisService::emitSeeked()
 {
-    if (index < 0 || index >= m_ids.size())
-        return QDBusObjectPath(kNoTrack);
-    return QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/Track/%1").arg(m_ids[index]));
+    // After the seek has reached the engine.
+    QTimer::singleShot(50, this, [this] { emit Seeked(position()); });
 }
 
-int MprisService::indexOf(const QDBusObjectPath &track) const
-{
-    bool ok = false;
-    const quint64 id = trackIdOf(track, &ok);
-    return ok ? int(m_ids.indexOf(id)) : -1;
-}
+// ---- what clients are told --------------------------------------------------
 
-QList<int> MprisService::indexesOf(const QList<QDBusObjectPath> &tracks) const
-{
-    QHash<quint64, int> rows;
-    rows.reserve(m_ids.size());
-    for (int row = 0; row < m_ids.size(); ++row)
-        rows.insert(m_ids[row], row);
-    QList<int> indexes;
-    indexes.reserve(tracks.size());
-    for (const QDBusObjectPath &track : tracks) {
-        bool ok = false;
-        const quint64 id = trackIdOf(track, &ok);
-        indexes.append(ok ? rows.value(id, -1) : -1);
-    }
-    return indexes;
-}
-
-QList<QDBusObjectPath> MprisService::tracks() const
-{
-    QList<QDBusObjectPath> paths;
-    paths.reserve(m_ids.size());
-    for (int i = 0; i < m_ids.size(); ++i)
-        paths.append(trackPath(i));
-    return paths;
-}
-
-QVariantMap MprisService::trackMetadata(int index) const
+QVariantMap MprisService::trackMetadata(int index, const MediaComponent *playing) const
 {
     const PlaylistPair &list = m_player->playlist();
     QVariantMap metadata;
-    metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackPath(index)));
-    metadata.insert(QStringLiteral("xesam:url"), fileUrl(list.urlAt(index)));
-    metadata.insert(QStringLiteral("xesam:title"), list.nameAt(index));
+    metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(m_tracks->path(index)));
+    metadata.insert(QStringLiteral("xesam:url"), fileUrl(playing ? playing->url() : list.urlAt(index)));
+    metadata.insert(QStringLiteral("xesam:title"),
+                    playing ? playing->currentMediaName() : list.nameAt(index));
+    const qlonglong length = playing ? toMicroseconds(playing->duration()) : 0;
+    if (length > 0)
+        metadata.insert(QStringLiteral("mpris:length"), length);
+    if (playing)
+        insertTags(&metadata, playing->tags());
     return metadata;
 }
 
@@ -267,162 +231,120 @@ QString MprisService::playbackStatus() const
     }
 }
 
-bool MprisService::refuseCall(const QString &errorName, const QString &text)
-{
-    if (!calledFromDBus())
-        return false;
-    sendErrorReply(errorName, text);
-    return true;
-}
-
 QVariantMap MprisService::currentMetadata() const
 {
     MediaComponent *media = m_player->media();
     const int index = m_player->playingEntry();
-    if (media->url().isEmpty() || index < 0 || index >= m_ids.size()) {
+    if (media->url().isEmpty() || index < 0 || index >= m_player->playlist().count()) {
         m_announcedMetadata = noTrack();
         return m_announcedMetadata;
     }
-    if (isOpening())
-        return m_announcedMetadata;
-    QVariantMap metadata;
-    metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackPath(index)));
-    metadata.insert(QStringLiteral("xesam:url"), fileUrl(media->url()));
-    metadata.insert(QStringLiteral("xesam:title"), media->currentMediaName());
-    insertTags(&metadata, media->tags());
-    const qlonglong length = toMicroseconds(media->duration());
-    if (length > 0)
-        metadata.insert(QStringLiteral("mpris:length"), length);
-    m_announcedMetadata = metadata;
-    return metadata;
+    if (!isOpening())
+        m_announcedMetadata = trackMetadata(index, media);
+    return m_announcedMetadata;
 }
 
-void MprisService::notifyChanged(const QString &interface, const QStringList &names)
+QString MprisService::identity() const
 {
-    if (m_connectionName.isEmpty() || names.isEmpty())
-        return;
-    QVariantMap changed;
-    auto *adaptor = findChild<MprisPlayerAdaptor *>();
-    const QVariantMap all = adaptor->properties();
-    for (const QString &name : names)
-        changed.insert(name, all.value(name));
-    QDBusMessage signal = QDBusMessage::createSignal(QLatin1String(kObjectPath),
-                                                     QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                     QStringLiteral("PropertiesChanged"));
-    signal << interface << changed << QStringList();
-    QDBusConnection(m_connectionName).send(signal);
+    return Names::kPlayerProgram;
 }
 
-void MprisService::refreshPlayerProperties()
-{
-    // Deferred and coalesced: one button press can change several things.
-    if (m_refreshScheduled)
-        return;
-    m_refreshScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        m_refreshScheduled = false;
-        const QVariantMap now = findChild<MprisPlayerAdaptor *>()->properties();
-        QStringList changed;
-        for (auto it = now.cbegin(); it != now.cend(); ++it) {
-            if (m_lastPlayerProperties.value(it.key()) != it.value())
-                changed.append(it.key());
-        }
-        m_lastPlayerProperties = now;
-        notifyChanged(kPlayerInterface, changed);
-    });
-}
-
-void MprisService::emitSeeked()
-{
-    // After the seek has reached the engine.
-    QTimer::singleShot(50, this, [this] {
-        emit findChild<MprisPlayerAdaptor *>()->Seeked(toMicroseconds(m_player->media()->currentPosition()));
-    });
-}
-
-void MprisService::scheduleTrackListSync()
-{
-    if (m_syncScheduled)
-        return;
-    m_syncScheduled = true;
-    // The paths are written after the names; tell clients once both are in.
-    QTimer::singleShot(0, this, &MprisService::syncTrackList);
-}
-
-void MprisService::syncTrackList()
-{
-    m_syncScheduled = false;
-    auto *trackList = findChild<MprisTrackListAdaptor *>();
-    if (m_listReplaced || m_addedIds.size() > kMaxAddedSignals) {
-        emit trackList->TrackListReplaced(tracks(), trackPath(m_player->playingEntry()));
-    } else {
-        for (const quint64 id : std::as_const(m_addedIds)) {
-            const int index = int(m_ids.indexOf(id));
-            if (index >= 0)
-                emit trackList->TrackAdded(trackMetadata(index), index > 0 ? trackPath(index - 1)
-                                                                           : QDBusObjectPath(kNoTrack));
-        }
-    }
-    m_addedIds.clear();
-    m_listReplaced = false;
-    refreshPlayerProperties();
-}
-
-// ---- org.mpris.MediaPlayer2 ----------------------------------------------
-
-MprisRootAdaptor::MprisRootAdaptor(MprisService *service) : QDBusAbstractAdaptor(service), m_service(service) {}
-
-QString MprisRootAdaptor::desktopEntry() const
+QString MprisService::desktopEntry() const
 {
     return AppInfo::applicationId();
 }
 
-QStringList MprisRootAdaptor::supportedMimeTypes() const
+QStringList MprisService::supportedMimeTypes() const
 {
     return AudioTypes::mimeTypes();
 }
 
-void MprisRootAdaptor::Raise()
+QString MprisService::loopStatus() const
 {
-    m_service->player()->bringToFront();
-}
-
-void MprisRootAdaptor::Quit()
-{
-    // After the reply has gone out.
-    QTimer::singleShot(0, m_service->player(), &FrmPlayer::imgClose_Click);
-}
-
-// ---- org.mpris.MediaPlayer2.Player ---------------------------------------
-
-MprisPlayerAdaptor::MprisPlayerAdaptor(MprisService *service) : QDBusAbstractAdaptor(service), m_service(service)
-{
-    setAutoRelaySignals(false);
-}
-
-QString MprisPlayerAdaptor::playbackStatus() const
-{
-    return m_service->playbackStatus();
-}
-
-QString MprisPlayerAdaptor::loopStatus() const
-{
-    switch (m_service->player()->state().playMode) {
+    switch (m_player->state().playMode) {
     case kRepeatOneMode: return QStringLiteral("Track");
     case kInOrderMode: return QStringLiteral("None");
     default: return QStringLiteral("Playlist");
     }
 }
 
-void MprisPlayerAdaptor::setPlayMode(int mode)
+bool MprisService::shuffle() const
 {
-    // Through the mode button, so that its caption stays right; four presses go round.
-    FrmPlayer *player = m_service->player();
-    for (int i = 0; i < 4 && player->state().playMode != mode; ++i)
-        player->imgLoop_Click();
+    return m_player->state().playMode == kRandomMode;
 }
 
-void MprisPlayerAdaptor::setLoopStatus(const QString &status)
+double MprisService::rate() const
+{
+    return m_player->media()->rate();
+}
+
+double MprisService::minimumRate() const
+{
+    return std::min(GstMediaComponent::kMinRate, rate());
+}
+
+double MprisService::maximumRate() const
+{
+    return std::max(GstMediaComponent::kMaxRate, rate());
+}
+
+double MprisService::volume() const
+{
+    return m_player->media()->volume() / 100.0;
+}
+
+qlonglong MprisService::position() const
+{
+    return toMicroseconds(m_player->media()->currentPosition());
+}
+
+bool MprisService::canGoNext() const
+{
+    const int count = m_player->playlist().count();
+    return count > 0 && m_player->currentEntry() != count - 1;
+}
+
+bool MprisService::canGoPrevious() const
+{
+    return m_player->playlist().count() > 0 && m_player->currentEntry() != 0;
+}
+
+bool MprisService::canPlay() const
+{
+    return m_player->playlist().count() > 0 || m_player->state().isPaused;
+}
+
+bool MprisService::canSeek() const
+{
+    return m_player->media()->duration() > 0;
+}
+
+QList<QDBusObjectPath> MprisService::tracks() const
+{
+    return m_tracks->paths();
+}
+
+// ---- what clients ask ----------------------------------------------------------
+
+void MprisService::Raise()
+{
+    m_player->bringToFront();
+}
+
+void MprisService::Quit()
+{
+    // After the reply has gone out.
+    QTimer::singleShot(0, m_player, &FrmPlayer::imgClose_Click);
+}
+
+void MprisService::setPlayMode(int mode)
+{
+    // Through the mode button, so that its caption stays right; four presses go round.
+    for (int i = 0; i < 4 && m_player->state().playMode != mode; ++i)
+        m_player->imgLoop_Click();
+}
+
+void MprisService::setLoopStatus(const QString &status)
 {
     if (status == QLatin1String("None"))
         setPlayMode(kInOrderMode);
@@ -432,12 +354,7 @@ void MprisPlayerAdaptor::setLoopStatus(const QString &status)
         setPlayMode(kPlaylistMode);
 }
 
-bool MprisPlayerAdaptor::shuffle() const
-{
-    return m_service->player()->state().playMode == kRandomMode;
-}
-
-void MprisPlayerAdaptor::setShuffle(bool on)
+void MprisService::setShuffle(bool on)
 {
     if (on)
         setPlayMode(kRandomMode);
@@ -445,123 +362,45 @@ void MprisPlayerAdaptor::setShuffle(bool on)
         setPlayMode(kPlaylistMode);
 }
 
-double MprisPlayerAdaptor::rate() const
-{
-    return m_service->player()->media()->rate();
-}
-
-double MprisPlayerAdaptor::minimumRate() const
-{
-    return std::min(GstMediaComponent::kMinRate, rate());
-}
-
-double MprisPlayerAdaptor::maximumRate() const
-{
-    return std::max(GstMediaComponent::kMaxRate, rate());
-}
-
-QVariantMap MprisPlayerAdaptor::metadata() const
-{
-    return m_service->currentMetadata();
-}
-
-double MprisPlayerAdaptor::volume() const
-{
-    return m_service->player()->media()->volume() / 100.0;
-}
-
-void MprisPlayerAdaptor::setVolume(double volume)
+void MprisService::setVolume(double volume)
 {
     // In the buttons' steps of 10, so that the volume bar follows.
-    FrmPlayer *player = m_service->player();
     const int target = int(std::lround(std::clamp(volume, 0.0, 1.0) * 10)) * 10;
-    for (int i = 0; i < 10 && player->media()->volume() < target; ++i)
-        player->imgSoundup_Click();
-    for (int i = 0; i < 10 && player->media()->volume() > target; ++i)
-        player->imgSounddown_Click();
-    m_service->notifyChanged(kPlayerInterface, {QStringLiteral("Volume")});
+    MediaComponent *media = m_player->media();
+    for (int i = 0; i < 10 && media->volume() < target; ++i)
+        m_player->imgSoundup_Click();
+    for (int i = 0; i < 10 && media->volume() > target; ++i)
+        m_player->imgSounddown_Click();
 }
 
-qlonglong MprisPlayerAdaptor::position() const
-{
-    return toMicroseconds(m_service->player()->media()->currentPosition());
-}
-
-bool MprisPlayerAdaptor::canGoNext() const
-{
-    FrmPlayer *player = m_service->player();
-    const int count = player->playlist().count();
-    return count > 0 && player->currentEntry() != count - 1;
-}
-
-bool MprisPlayerAdaptor::canGoPrevious() const
-{
-    FrmPlayer *player = m_service->player();
-    return player->playlist().count() > 0 && player->currentEntry() != 0;
-}
-
-bool MprisPlayerAdaptor::canPlay() const
-{
-    return m_service->player()->playlist().count() > 0 || m_service->player()->state().isPaused;
-}
-
-bool MprisPlayerAdaptor::canPause() const
-{
-    return canPlay();
-}
-
-bool MprisPlayerAdaptor::canSeek() const
-{
-    return m_service->player()->media()->duration() > 0;
-}
-
-QVariantMap MprisPlayerAdaptor::properties() const
-{
-    return {{QStringLiteral("PlaybackStatus"), playbackStatus()},
-            {QStringLiteral("LoopStatus"), loopStatus()},
-            {QStringLiteral("Shuffle"), shuffle()},
-            {QStringLiteral("Rate"), rate()},
-            {QStringLiteral("MinimumRate"), minimumRate()},
-            {QStringLiteral("MaximumRate"), maximumRate()},
-            {QStringLiteral("Metadata"), metadata()},
-            {QStringLiteral("Volume"), volume()},
-            {QStringLiteral("CanGoNext"), canGoNext()},
-            {QStringLiteral("CanGoPrevious"), canGoPrevious()},
-            {QStringLiteral("CanPlay"), canPlay()},
-            {QStringLiteral("CanPause"), canPause()},
-            {QStringLiteral("CanSeek"), canSeek()},
-            {QStringLiteral("CanControl"), canControl()}};
-}
-
-void MprisPlayerAdaptor::Next()
+void MprisService::Next()
 {
     if (canGoNext())
-        m_service->player()->imgNext_Click();
+        m_player->imgNext_Click();
 }
 
-void MprisPlayerAdaptor::Previous()
+void MprisService::Previous()
 {
     if (canGoPrevious())
-        m_service->player()->imgPrev_Click();
+        m_player->imgPrev_Click();
 }
 
-void MprisPlayerAdaptor::pauseIfPlaying()
+void MprisService::pauseIfPlaying()
 {
     if (playbackStatus() != QLatin1String("Playing"))
         return;
-    FrmPlayer *player = m_service->player();
     // A double-click while paused plays without clearing the pause flag; the
     // Pause button would then resume instead of pausing.
-    player->state().isPaused = false;
-    player->imgPause_Click();
+    m_player->state().isPaused = false;
+    m_player->imgPause_Click();
 }
 
-void MprisPlayerAdaptor::Pause()
+void MprisService::Pause()
 {
     pauseIfPlaying();
 }
 
-void MprisPlayerAdaptor::PlayPause()
+void MprisService::PlayPause()
 {
     if (playbackStatus() == QLatin1String("Playing"))
         pauseIfPlaying();
@@ -569,105 +408,85 @@ void MprisPlayerAdaptor::PlayPause()
         Play();
 }
 
-void MprisPlayerAdaptor::Stop()
+void MprisService::Stop()
 {
-    m_service->player()->imgStop_Click();
+    m_player->imgStop_Click();
 }
 
-void MprisPlayerAdaptor::Play()
+void MprisService::Play()
 {
-    FrmPlayer *player = m_service->player();
     // Already playing: nothing to do (the button would start the track over).
     if (playbackStatus() == QLatin1String("Playing"))
         return;
-    if (player->state().isPaused) {
-        player->imgPlay_Click();
-        return;
-    }
     // An empty list: nothing to do, and no box from a remote call.
-    if (player->playlist().count() == 0)
-        return;
-    player->imgPlay_Click();
+    if (m_player->playlist().count() > 0 || m_player->state().isPaused)
+        m_player->imgPlay_Click();
 }
 
-void MprisPlayerAdaptor::Seek(qlonglong offset)
+void MprisService::Seek(qlonglong offset)
 {
-    MediaComponent *media = m_service->player()->media();
+    MediaComponent *media = m_player->media();
     if (media->url().isEmpty())
         return;
     media->setCurrentPosition(std::max(0.0, media->currentPosition() + offset / 1e6));
-    m_service->emitSeeked();
+    emitSeeked();
 }
 
-void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &track, qlonglong position)
+void MprisService::SetPosition(const QDBusObjectPath &track, qlonglong position)
 {
-    FrmPlayer *player = m_service->player();
+    MediaComponent *media = m_player->media();
     const double seconds = position / 1e6;
-    if (track != m_service->trackPath(player->playingEntry()) || seconds < 0 || seconds > player->media()->duration())
+    if (track != m_tracks->path(m_player->playingEntry()) || seconds < 0 || seconds > media->duration())
         return;
-    player->media()->setCurrentPosition(seconds);
-    m_service->emitSeeked();
+    media->setCurrentPosition(seconds);
+    emitSeeked();
 }
 
-void MprisPlayerAdaptor::OpenUri(const QString &uri)
+void MprisService::OpenUri(const QString &uri)
 {
     const QUrl url = BoundedText::parseUri(uri);
     const QString path = url.isLocalFile() ? url.toLocalFile() : (url.scheme().isEmpty() ? uri : QString());
     if (path.isEmpty()) {
-        m_service->refuseCall(kNotSupported, QStringLiteral("only local files can be opened"));
+        refuseCall(kNotSupported, QStringLiteral("only local files can be opened"));
         return;
     }
     // Replies quote at most what a window shows.
     if (!BoundedText::isUsablePath(path)) {
-        m_service->refuseCall(kInvalidArgs,
-                              QStringLiteral("not a usable file name: %1").arg(BoundedText::forDisplay(uri)));
+        refuseCall(kInvalidArgs,
+                   QStringLiteral("not a usable file name: %1").arg(BoundedText::forDisplay(uri)));
         return;
     }
     const QString shown = BoundedText::forDisplay(path);
     if (!QFileInfo::exists(path)) {
-        m_service->refuseCall(QStringLiteral("org.freedesktop.DBus.Error.FileNotFound"),
-                              QStringLiteral("no such file: %1").arg(shown));
+        refuseCall(QStringLiteral("org.freedesktop.DBus.Error.FileNotFound"),
+                   QStringLiteral("no such file: %1").arg(shown));
         return;
     }
     if (!RegularFile::exists(path)) {
-        m_service->refuseCall(kInvalidArgs, QStringLiteral("not a regular file: %1").arg(shown));
+        refuseCall(kInvalidArgs, QStringLiteral("not a regular file: %1").arg(shown));
         return;
     }
-    FrmPlayer *player = m_service->player();
     const bool playlistFile = AudioTypes::isPlaylistFileName(path);
-    const int before = player->playlist().count();
-    const int added = player->addChosenFiles({path});
+    const int before = m_player->playlist().count();
+    const int added = m_player->addChosenFiles({path});
     if (!playlistFile && added == 0) {
-        m_service->refuseCall(QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded"),
-                              QStringLiteral("the playlist is full"));
+        refuseCall(QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded"),
+                   QStringLiteral("the playlist is full"));
         return;
     }
     // A playlist file only adds; one audio file is started as a double-click on it would.
     if (!playlistFile && added == 1)
-        player->goTo(before);
+        m_player->goTo(before);
 }
 
-// ---- org.mpris.MediaPlayer2.TrackList ------------------------------------
-
-MprisTrackListAdaptor::MprisTrackListAdaptor(MprisService *service)
-    : QDBusAbstractAdaptor(service), m_service(service)
-{
-    setAutoRelaySignals(false);
-}
-
-QList<QDBusObjectPath> MprisTrackListAdaptor::tracks() const
-{
-    return m_service->tracks();
-}
-
-QList<QVariantMap> MprisTrackListAdaptor::GetTracksMetadata(const QList<QDBusObjectPath> &tracks)
+QList<QVariantMap> MprisService::GetTracksMetadata(const QList<QDBusObjectPath> &tracks)
 {
     QList<QVariantMap> result;
     qsizetype bytes = 0;
-    for (const int index : m_service->indexesOf(tracks)) {
+    for (const int index : m_tracks->indexesOf(tracks)) {
         if (index < 0)
             continue;
-        QVariantMap metadata = m_service->trackMetadata(index);
+        QVariantMap metadata = trackMetadata(index);
         // The URL is ASCII; a title takes at most three bytes a character.
         bytes += kMetadataOverheadBytes + metadata.value(QStringLiteral("xesam:url")).toString().size() +
                  3 * metadata.value(QStringLiteral("xesam:title")).toString().size();
@@ -678,18 +497,17 @@ QList<QVariantMap> MprisTrackListAdaptor::GetTracksMetadata(const QList<QDBusObj
     return result;
 }
 
-void MprisTrackListAdaptor::AddTrack(const QString &, const QDBusObjectPath &, bool)
+void MprisService::AddTrack(const QString &, const QDBusObjectPath &, bool)
 {
-    m_service->refuseCall(kNotSupported,
-                          QStringLiteral("the track list is edited in the player; use OpenUri to add"));
+    refuseCall(kNotSupported, QStringLiteral("the track list is edited in the player; use OpenUri to add"));
 }
 
-void MprisTrackListAdaptor::RemoveTrack(const QDBusObjectPath &)
+void MprisService::RemoveTrack(const QDBusObjectPath &)
 {
-    m_service->refuseCall(kNotSupported, QStringLiteral("the track list is edited in the player"));
+    refuseCall(kNotSupported, QStringLiteral("the track list is edited in the player"));
 }
 
-void MprisTrackListAdaptor::GoTo(const QDBusObjectPath &track)
+void MprisService::GoTo(const QDBusObjectPath &track)
 {
-    m_service->player()->goTo(m_service->indexOf(track));
+    m_player->goTo(m_tracks->indexOf(track));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AtomicFile.h"
+#include "Transfer.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -35,8 +36,9 @@ struct PlayerServices
     int handOffRecheckMs = 500;
     // The first wait after a failed hand-off; it doubles with every failure.
     int handOffRetryMs = 5000;
-    // A web request that gets no answer, or no progress, for this long fails.
-    int transferTimeoutMs = 15000;
+    // A web request that gets no answer, or no progress, for this long fails
+    // (and one that runs past the deadline it sets).
+    int transferTimeoutMs = Transfer::kTimeoutMs;
 
     // Ends the program: every running event loop, a modal dialog's too.
     std::function<void()> quit = [] { QCoreApplication::exit(0); };

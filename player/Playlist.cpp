@@ -235,6 +235,11 @@ QString PlaylistPair::urlAt(int index) const
     return item ? item->text() : QString();
 }
 
+QAbstractItemModel *PlaylistPair::model() const
+{
+    return m_names->model();
+}
+
 QStringList PlaylistPair::urls() const
 {
     QStringList paths;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class QAbstractItemModel;
 class QIODevice;
 class QLabel;
 class QListWidget;
@@ -55,6 +56,8 @@ public:
     QString nameAt(int index) const;
     QString urlAt(int index) const;
     QStringList urls() const;
+    // The names' model: its row signals tell every change of the list.
+    QAbstractItemModel *model() const;
 
     // Appends as many of paths as the list can still take, skipping any path
     // longer than a path can be; returns how many. Display names are cut to a

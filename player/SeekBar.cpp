@@ -7,9 +7,11 @@ SeekBar::SeekBar(const QString &name, const QRect &geometry, QWidget *parent) : 
     setObjectName(name);
     setGeometry(geometry);
     setCursor(Qt::PointingHandCursor);
+    // Its moves and releases stay here too: they never drag the window.
+    setAttribute(Qt::WA_NoMousePropagation);
 }
 
 void SeekBar::mousePressEvent(QMouseEvent *event)
 {
-    emit mouseDown(event->button(), event->position().x() * kTwipsPerPixel);
+    emit mouseDown(event->button(), Twips::fromPixels(event->position().x()));
 }

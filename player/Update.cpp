@@ -8,6 +8,7 @@
 #include "ShapedWindow.h"
 #include "Shell.h"
 #include "Transfer.h"
+#include "Twips.h"
 #include "WindowPresence.h"
 
 #include <QDir>
@@ -17,16 +18,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
-
-namespace {
-
-
-int px(int twips)
-{
-    return qRound(twips / 15.0);
-}
-
-} // namespace
 
 Update::Update(const PlayerServices &services, QWidget *mainWindow)
     : QWidget(mainWindow, Qt::Window), m_services(services)
@@ -39,14 +30,14 @@ Update::Update(const PlayerServices &services, QWidget *mainWindow)
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(0, 0, px(4695), px(255));
+    ProgressBar1->setGeometry(Twips::toPixels({0, 0, 4695, 255}));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setTextVisible(false);
 
     // A background of its own keeps the window's shape steady while the text changes.
     Label1 = new QLabel(QStringLiteral("正在检查更新..."), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(px(1245), px(345), px(2190), px(240));
+    Label1->setGeometry(Twips::toPixels({1245, 345, 2190, 240}));
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setAutoFillBackground(true);
     QPalette palette = Label1->palette();
@@ -73,13 +64,29 @@ Update::Update(const PlayerServices &services, QWidget *mainWindow)
 
 Update::~Update() = default;
 
+Update *Update::open(const PlayerServices &services, QWidget *mainWindow)
+{
+    // A closed strip may linger until the event loop deletes it; it no longer counts.
+    const auto checks = mainWindow->findChildren<Update *>(Qt::FindDirectChildrenOnly);
+    for (Update *running : checks) {
+        if (running->isVisible()) {
+            running->raise();
+            running->activateWindow();
+            return nullptr;
+        }
+    }
+    auto *check = new Update(services, mainWindow);
+    check->load();
+    return check;
+}
+
 void Update::load()
 {
     // Centred, 200 twips below the main window; placed first so that it
     // never shows for a moment elsewhere.
     if (const QWidget *main = parentWidget()) {
         const QRect frame = main->frameGeometry();
-        move(frame.x() + frame.width() / 2 - width() / 2, frame.y() + frame.height() + px(200));
+        move(frame.x() + frame.width() / 2 - width() / 2, frame.y() + frame.height() + Twips::toPixels(200));
     }
     show();
     Timer1->start(m_services.updateTickMs);

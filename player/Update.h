@@ -32,6 +32,10 @@ public:
     Update(const PlayerServices &services, QWidget *mainWindow);
     ~Update() override;
 
+    // Starts a check below mainWindow and returns it; while one runs there,
+    // only raises that one and returns null.
+    static Update *open(const PlayerServices &services, QWidget *mainWindow);
+
     // Shows and places the strip and starts the check.
     void load();
 

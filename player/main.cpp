@@ -5,6 +5,7 @@
 #include "AppInstance.h"
 #include "Connectivity.h"
 #include "GstMediaComponent.h"
+#include "InstallJournal.h"
 #include "Mpris.h"
 #include "Names.h"
 #include "ProcessSignals.h"
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
 {
     Accessibility::joinBusAlways();
     QApplication app(argc, argv);
+    InstallJournal::recover(AppInfo::programFolder()); // an update cut short is finished first
     QApplication::setApplicationName(Names::kPlayerProgram);
     QGuiApplication::setDesktopFileName(AppInfo::applicationId());
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));

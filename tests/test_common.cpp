@@ -15,7 +15,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +102,82 @@ private slots:
         QVERIFY(WindowPresence::claimSingleInstance(u"TamselMP3Player"_s));
         killHard(child);
         QVERIFY(WindowPresence::claimSingleInstance(u"KivuUpdate"_s));
+    }
+
+    // Records go only into a folder of this user's that nobody else can
+    // write into, and never through a link planted there: a locked file
+    // elsewhere that reads like a live record is neither believed nor written.
+    void presence_unsafePlaces_areNeverUsedOrFollowed_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("left readable by an older version: made private") << u"755"_s << true;
+        QTest::newRow("writable by the group") << u"770"_s << false;
+        QTest::newRow("another user's") << u"foreign"_s << false;
+        QTest::newRow("a link to another folder") << u"link"_s << false;
+        QTest::newRow("a file") << u"file"_s << false;
+        QTest::newRow("links planted where records go") << u"planted"_s << true;
+    }
+
+    void presence_unsafePlaces_areNeverUsedOrFollowed()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, used);
+        const QString caption = u"TamselMP3Player"_s,
+                      path = m_runtime->filePath(u"tamsel-%1"_s.arg(::getuid()));
+        const QByteArray name = QFile::encodeName(path),
+                         text = "ThunderRT6FormDC\n" + caption.toUtf8() + '\n';
+        QTemporaryDir elsewhere;
+        QFile victim(elsewhere.filePath(u"victim"_s));
+        QVERIFY(victim.open(QIODevice::ReadWrite) && victim.write(text) == text.size() && victim.flush());
+        QCOMPARE(::flock(victim.handle(), LOCK_EX | LOCK_NB), 0);
+        const auto link = [&](const QString &target, const QString &at) {
+            return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()) == 0;
+        };
+        if (folder == u"link"_s)
+            QVERIFY(link(elsewhere.path(), path));
+        else if (folder == u"file"_s)
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        else
+            QVERIFY(::mkdir(name, 0700) == 0 && ::chmod(name, folder.toUInt(nullptr, 8) | 0700) == 0);
+        if (folder == u"foreign"_s && ::chown(name, 65534, 65534) != 0)
+            QSKIP("only root can give the folder to another user");
+        // Every name this process is about to give a record, and a record of its own.
+        for (int i = 0; folder == u"planted"_s && i < 60; ++i) {
+            for (const QString &suffix : {u".new"_s, u".window"_s})
+                QVERIFY(
+                    link(victim.fileName(), u"%1/%2-%3%4"_s.arg(path).arg(::getpid()).arg(i).arg(suffix)));
+        }
+        QVERIFY(folder != u"planted"_s || link(victim.fileName(), path + u"/planted.window"_s));
+
+        QVERIFY(!WindowPresence::exists(caption));
+        {
+            const auto window = WindowPresence::announce(caption);
+            QCOMPARE(window->isActive(), used);
+            QCOMPARE(WindowPresence::exists(caption), used);
+        }
+        QCOMPARE(WindowPresence::recordFolder().isEmpty(), !used);
+        QVERIFY(victim.seek(0));
+        QCOMPARE(victim.readAll(), text);
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), {u"victim"_s});
+        struct stat status;
+        QVERIFY(!used || (::stat(name, &status) == 0 && (status.st_mode & 0777) == 0700));
+    }
+
+    // A stale record goes only while its name still stands for the file that
+    // was opened: one put in its place meanwhile stays.
+    void presence_recordReplacedMeanwhile_isNotRemoved()
+    {
+        const QString path = m_runtime->filePath(u"r.window"_s), other = m_runtime->filePath(u"other"_s);
+        const int opened = ::open(QFile::encodeName(path), O_RDWR | O_CREAT | O_EXCL, 0600);
+        const int replacing = ::open(QFile::encodeName(other), O_RDWR | O_CREAT | O_EXCL, 0600);
+        const auto closeBoth = qScopeGuard([&] { ::close(opened), ::close(replacing); });
+        QVERIFY(opened >= 0 && replacing >= 0 &&
+                ::rename(QFile::encodeName(other), QFile::encodeName(path)) == 0);
+        QVERIFY(!WindowPresence::removeIfSame(path, opened));
+        QVERIFY(QFile::exists(path));
+        QVERIFY(WindowPresence::removeIfSame(path, replacing));
+        QVERIFY(!QFile::exists(path));
     }
 
     void versionText_padsEachFieldToTwoDigits()

@@ -1,8 +1,14 @@
 // Deleting, clearing and moving playlist entries: the boxes, the two lists
-// kept in step, and what happens to playback.
+// kept in step, and what happens to playback; and what the handlers that ask
+// first do when calls arrive while their box is open.
 #include "PlayerFixture.h"
 
+#include "AppInfo.h"
+#include "AppInstance.h"
 #include "ImageButton.h"
+#include "Mpris.h"
+#include "TestSetUp.h"
+#include "Update.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -12,6 +18,21 @@
 #include <numeric>
 
 namespace {
+
+// A handler that asks (a box or a chooser) and then acts, and a call that
+// arrives while it asks.
+enum Asker { Delete, Save, OpenList, Add, PlayEmpty, UpdateOffer };
+enum Meanwhile { HandOver, OpenUri, GoToLast, HandOverThenStop };
+
+struct AskedMeanwhile
+{
+    Asker asker;
+    Meanwhile call;
+    int entries = 1, selected = -1, playing = -1; // before: /m/<i>.mp3, -1 for none
+    QStringList names = {};                       // after, and by name:
+    QString playingAfter = {}, selectedAfter = {};
+    bool stoppedByUser = false;
+};
 
 // Both lists and the count hold /m/<i>.mp3 for each i of order, in that order.
 void checkEntries(const PlayerFixture &player, const QList<int> &order)
@@ -69,7 +90,20 @@ private:
         QCOMPARE(player.prompts.unexpected(), 0);
     }
 
+    LoopbackSite m_site;
+    QTemporaryDir m_files;
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_site.start());
+        m_site.server.route(QStringLiteral("/notice.html"), QByteArray("<p>Ver99.01.01</p>"));
+        for (const char *name : {"new.mp3", "list.m3u"}) {
+            QFile file(m_files.filePath(QLatin1String(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("/m/c.mp3\r\n") > 0);
+        }
+    }
+
     void edit_refused_warnsAndChangesNothing_data()
     {
         QTest::addColumn<int>("entries");
@@ -257,6 +291,109 @@ private slots:
             QCOMPARE(playingUrl(*player), QStringLiteral("/m/%1.mp3").arg(playing));
         QVERIFY(player->prompts.shown().isEmpty());
         QVERIFY(player->media.calls.isEmpty());
+    }
+
+    void askedThenActs_onWhatItAsked_andReadsTheRestAgain_data()
+    {
+        QTest::addColumn<AskedMeanwhile>("c");
+        const QString n0 = "0.mp3", n1 = "1.mp3", n2 = "2.mp3", fresh = "new.mp3", c = "c.mp3";
+        // The answer applies to the entry selected when the box opened; the list,
+        // the selection and playback are read again after it.
+        QTest::newRow("delete the only entry; a file handed over")
+            << AskedMeanwhile{Delete, HandOver, 1, 0, -1, {fresh}, fresh, fresh};
+        QTest::newRow("delete; OpenUri starts another")
+            << AskedMeanwhile{Delete, OpenUri, 2, 0, 0, {n1, fresh}, fresh, fresh};
+        QTest::newRow("delete; GoTo the last") << AskedMeanwhile{Delete, GoToLast, 3, 0, 0, {n1, n2}, n2, n2};
+        QTest::newRow("save; a file handed over")
+            << AskedMeanwhile{Save, HandOver, 1, -1, -1, {n0, fresh}, fresh, fresh};
+        QTest::newRow("open a playlist; GoTo the last")
+            << AskedMeanwhile{OpenList, GoToLast, 2, -1, 0, {n0, n1, c}, n1, n1};
+        QTest::newRow("add; OpenUri starts another")
+            << AskedMeanwhile{Add, OpenUri, 1, -1, -1, {n0, fresh, c}, fresh, fresh};
+        QTest::newRow("play on an empty list; a file handed over")
+            << AskedMeanwhile{PlayEmpty, HandOver, 0, -1, -1, {fresh, c}, fresh, fresh};
+        // The later stop stands: a late report of the stopped engine must not advance.
+        QTest::newRow("play on an empty list; a file handed over, then stopped")
+            << AskedMeanwhile{PlayEmpty, HandOverThenStop, 0, -1, -1, {fresh, c}, {}, {}, true};
+        QTest::newRow("update offered; a file handed over")
+            << AskedMeanwhile{UpdateOffer, HandOver, 0, -1, -1, {fresh}, fresh, fresh};
+    }
+
+    void askedThenActs_onWhatItAsked_andReadsTheRestAgain()
+    {
+        QFETCH(AskedMeanwhile, c);
+        auto player = std::make_unique<PlayerFixture>();
+        if (c.asker == UpdateOffer) {
+            player->useNoticeSite(m_site.server.url(QStringLiteral("/notice.html")), true);
+            QFile updater(player->dir.filePath(AppInfo::executableName(QStringLiteral("KivuUpdate"))));
+            QVERIFY(updater.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(player->load());
+        FrmPlayer *window = player->window.get();
+        window->addChosenFiles(PlayerFixture::paths(c.entries));
+        if (c.playing >= 0)
+            window->goTo(c.playing);
+        player->listName()->setCurrentRow(c.selected);
+        // The remote control and the hand-over, wired as the program wires them.
+        auto *mpris = new MprisService(window);
+        AppInstance instance;
+        connect(&instance, &AppInstance::filesOpened, window, &FrmPlayer::openFiles);
+        const QString fresh = QUrl::fromLocalFile(m_files.filePath("new.mp3")).toString();
+        player->prompts.whileNextIsOpen([&] {
+            if (c.call == HandOver || c.call == HandOverThenStop)
+                instance.Open({fresh}, {});
+            if (c.call == OpenUri)
+                mpris->OpenUri(fresh);
+            if (c.call == GoToLast)
+                mpris->GoTo(mpris->tracks().constLast());
+            if (c.call == HandOverThenStop)
+                mpris->Stop();
+            player->media.calls.clear();
+        });
+        const QString saved = m_files.filePath("saved.m3u");
+        switch (c.asker) {
+        case Delete:
+            player->prompts.answerNext(Prompts::AnswerOk);
+            player->click("imgDelete");
+            break;
+        case Save:
+            player->prompts.chooseFileNext(saved);
+            player->click("imgLstsave");
+            break;
+        case OpenList:
+            player->prompts.chooseFileNext(m_files.filePath("list.m3u"));
+            player->click("imgLstopen");
+            break;
+        case Add:
+        case PlayEmpty:
+            if (c.asker == PlayEmpty)
+                player->prompts.answerNext(Prompts::AnswerOk);
+            player->prompts.chooseFilesNext({QStringLiteral("/m/c.mp3")});
+            player->click(c.asker == Add ? "imgAdd" : "imgPlay");
+            break;
+        case UpdateOffer:
+            player->prompts.answerNext(Prompts::AnswerOk);
+            window->showUpdate();
+            QTRY_VERIFY_WITH_TIMEOUT(!window->findChild<Update *>(), 10000);
+            QCOMPARE(player->shell.programs.size(), 1);
+            QCOMPARE(player->quits, 1);
+            break;
+        }
+        // The engine reports the stop late: it must not advance.
+        if (c.call == HandOverThenStop)
+            player->media.setState(MediaComponent::Stopped);
+
+        QCOMPARE(player->names(), c.names);
+        QCOMPARE(player->count(), QString::number(c.names.size()));
+        const auto nameAt = [&](int index) { return index < 0 ? QString() : player->names().value(index); };
+        QCOMPARE(nameAt(window->playingEntry()), c.playingAfter);
+        QCOMPARE(nameAt(player->listName()->currentRow()), c.selectedAfter);
+        QCOMPARE(window->state().stoppedByUser, c.stoppedByUser);
+        QCOMPARE(player->media.calls, QStringList());
+        QCOMPARE(player->prompts.unexpected(), 0);
+        QStringList paths;
+        if (c.asker == Save)
+            QVERIFY(Playlist::readFile(saved, &paths) && paths == player->urls());
     }
 
     void menuItems_runTheSameHandlersAsTheButtons()

@@ -7,6 +7,7 @@
 #include "FileTricks.h"
 #include "Mpris.h"
 #include "ProcessSignals.h"
+#include "TestSetUp.h"
 #include "WindowPresence.h"
 
 #include <QListWidget>
@@ -26,13 +27,17 @@ const QString kCaption = QStringLiteral("TamselMP3Player");
 class ShutdownTest : public QObject
 {
     Q_OBJECT
+    PrivateRuntime m_runtime;
 
 private slots:
+    void initTestCase() { QVERIFY(m_runtime.isValid()); }
+
     void quitSignal_endsTheRealPlayerAsQuitDoes_data()
     {
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
     }
 
     void quitSignal_endsTheRealPlayerAsQuitDoes()

@@ -1,11 +1,13 @@
 // The main window's own behaviour, its pop-up menu and the mini window, on a
 // media component the test drives.
 #include "PlayerFixture.h"
+#include "TestSetUp.h"
 
 #include "ImageButton.h"
 #include "Mini.h"
 #include "WindowPresence.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
@@ -79,11 +81,8 @@ class WindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_runtime = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_RUNTIME_DIR", m_runtime->path().toUtf8());
-    }
+    // Each case looks at window records of its own.
+    void init() { m_runtime = std::make_unique<PrivateRuntime>(); }
 
     void menu_captionsInOrder_websiteAndMinimise()
     {
@@ -144,6 +143,8 @@ private slots:
         QTest::newRow("main, background, left and right") << false << "" << (left | right) << false;
         QTest::newRow("main, label") << false << "lblTime" << left << false;
         QTest::newRow("main, playlist header") << false << "Picture2" << left << false;
+        QTest::newRow("main, seek bar") << false << "Picture1" << left << false;
+        QTest::newRow("main, playlist") << false << "listName" << left << false;
         QTest::newRow("mini, picture, left") << true << "Image1" << left << true;
         QTest::newRow("mini, picture, right") << true << "Image1" << right << false;
     }
@@ -158,12 +159,21 @@ private slots:
         p->window->move(100, 60);
         QWidget *window = mini ? static_cast<QWidget *>(openMini(*p)) : p->window.get();
         QWidget *grabbed = target.isEmpty() ? window : window->findChild<QWidget *>(target);
-        const QPoint grab = target.isEmpty() ? QPoint(335, 100) : QPoint(5, 5);
+        if (auto *list = qobject_cast<QAbstractScrollArea *>(grabbed))
+            grabbed = list->viewport();
+        const QPoint grab = target.isEmpty() ? QPoint(335, 100) : QPoint(3, 3);
+        // An earlier grab elsewhere on the background must not count.
+        mouse(window, QEvent::MouseButtonPress, QPoint(320, 150), Qt::LeftButton, Qt::LeftButton);
+        mouse(window, QEvent::MouseButtonRelease, QPoint(320, 150), Qt::LeftButton, 0);
         const QPoint start = window->pos();
+        // The pointer's way on the screen: one pixel, then on.
+        const QPoint pointer = grabbed->mapToGlobal(grab);
+        const auto at = [&](QPoint way) { return grabbed->mapFromGlobal(pointer + way); };
         const auto first = Qt::MouseButton(held & Qt::LeftButton ? Qt::LeftButton : Qt::RightButton);
         mouse(grabbed, QEvent::MouseButtonPress, grab, first, first);
-        mouse(grabbed, QEvent::MouseMove, grab + QPoint(40, 25), Qt::NoButton, held);
-        mouse(grabbed, QEvent::MouseButtonRelease, grab + QPoint(40, 25), first, 0);
+        mouse(grabbed, QEvent::MouseMove, at({1, 0}), Qt::NoButton, held);
+        mouse(grabbed, QEvent::MouseMove, at({40, 25}), Qt::NoButton, held);
+        mouse(grabbed, QEvent::MouseButtonRelease, at({40, 25}), first, 0);
         // Moved by the pointer's way: the grabbed point stays under it.
         QCOMPARE(window->pos(), moves ? start + QPoint(40, 25) : start);
     }
@@ -386,7 +396,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_runtime;
+    std::unique_ptr<PrivateRuntime> m_runtime;
 };
 
 QTEST_MAIN(WindowTest)

@@ -81,7 +81,7 @@ Form1::~Form1() = default;
 
 bool Form1::load()
 {
-    if (anotherUpdaterRunning(m_services.instanceName)) {
+    if (!claimProgramFolder(m_services)) {
         m_services.prompts->message(nullptr, QStringLiteral("提示："), QStringLiteral("更新程序已经在运行"),
                                     Prompts::Ok, Prompts::Information);
         return false;
@@ -218,5 +218,6 @@ void Form1::done(int result)
 {
     Inet1->cancel();
     m_presence.reset();
+    m_services.folderLock.reset();
     QDialog::done(result);
 }

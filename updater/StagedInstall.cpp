@@ -1,60 +1,73 @@
 #include "StagedInstall.h"
 
+#include "ElfImage.h"
 #include "UpdateFiles.h"
 
+#include "AtomicFile.h"
+#include "InstallJournal.h"
+
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QSet>
-#include <QTemporaryFile>
 
+#include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
-fs::path fsPath(const QString &path)
-{
-    return fs::path(QFile::encodeName(path).toStdString());
-}
+constexpr int kNameAttempts = 16;
 
-// The bits a file gets when it replaces nothing.
-fs::perms newFileMode(const QString &name)
+QString reason()
 {
-    using P = fs::perms;
-    const P readable = P::owner_read | P::owner_write | P::group_read | P::others_read;
-    return UpdateFiles::isProgram(name) ? readable | P::owner_exec | P::group_exec | P::others_exec
-                                        : readable;
-}
-
-// Makes the renames in folder last through a power cut.
-void syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    return AtomicFile::reasonFor(errno);
 }
 
 } // namespace
 
 struct StagedInstall::Staged
 {
-    QTemporaryFile file;
+    ~Staged()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (!kept && !path.isEmpty())
+            ::unlink(path.constData());
+    }
+
+    // Gives the file its temporary name in the folder, unless it has one.
+    bool name(const QString &folder)
+    {
+        if (!path.isEmpty())
+            return true;
+        temporary = InstallJournal::newStagedName();
+        const QByteArray named = QFile::encodeName(QDir(folder).filePath(temporary));
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, named.constData(), AT_SYMLINK_FOLLOW) != 0)
+            return false;
+        path = named;
+        return true;
+    }
+
+    QString entryName;
     QString savedName;
-    QString modeFrom;
+    // Until placing begins the file has no name (O_TMPFILE), so that nothing
+    // of it outlives the process; file systems without such files get a name at once.
+    QString temporary;
+    QByteArray path;
+    int fd = -1;
+    qint64 size = 0;
+    QCryptographicHash hash{QCryptographicHash::Sha256};
+    QByteArray sha256;
     bool finished = false;
+    // Placed, or left in the journal's care: not to be removed.
+    bool kept = false;
 };
 
 StagedInstall::StagedInstall(const QString &folder) : m_folder(folder) {}
 
-StagedInstall::~StagedInstall()
-{
-    discard();
-}
+StagedInstall::~StagedInstall() = default;
 
 bool StagedInstall::fail(const QString &why)
 {
@@ -62,15 +75,25 @@ bool StagedInstall::fail(const QString &why)
     return false;
 }
 
-bool StagedInstall::begin(const QString &savedName, const QString &modeFrom)
+bool StagedInstall::begin(const QString &entryName)
 {
     auto staged = std::make_shared<Staged>();
-    staged->file.setFileTemplate(QDir(m_folder).filePath(QStringLiteral(".KivuUpdate-XXXXXX.part")));
-    staged->savedName = savedName;
-    staged->modeFrom = modeFrom;
-    m_written = 0;
-    if (!staged->file.open())
-        return fail(QStringLiteral("无法在程序文件夹中创建临时文件：%1").arg(staged->file.errorString()));
+    staged->entryName = entryName;
+    staged->savedName = UpdateFiles::savedName(entryName);
+    m_files.removeIf([&staged](const auto &other) { return other->savedName == staged->savedName; });
+    staged->fd = ::open(QFile::encodeName(m_folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    // A file system without unnamed files: a fresh name of ours at once.
+    const bool named = staged->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
+    for (int attempt = 0;
+         named && staged->fd < 0 && attempt < kNameAttempts && (attempt == 0 || errno == EEXIST); ++attempt) {
+        staged->temporary = InstallJournal::newStagedName();
+        const QByteArray path = QFile::encodeName(QDir(m_folder).filePath(staged->temporary));
+        staged->fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (staged->fd >= 0)
+            staged->path = path;
+    }
+    if (staged->fd < 0)
+        return fail(QStringLiteral("无法在程序文件夹中创建临时文件：%1").arg(reason()));
     m_files.append(staged);
     return true;
 }
@@ -79,11 +102,17 @@ bool StagedInstall::write(const QByteArray &block)
 {
     if (m_files.isEmpty() || m_files.last()->finished)
         return fail(QStringLiteral("没有正在写入的文件"));
-    QTemporaryFile &file = m_files.last()->file;
-    if (file.write(block) != block.size())
-        return fail(QStringLiteral("写入失败：%1").arg(file.errorString()));
-    m_written += block.size();
+    Staged &staged = *m_files.last();
+    if (const int error = AtomicFile::writeAll(staged.fd, block))
+        return fail(QStringLiteral("写入失败：%1").arg(AtomicFile::reasonFor(error)));
+    staged.hash.addData(block);
+    staged.size += block.size();
     return true;
+}
+
+qint64 StagedInstall::written() const
+{
+    return m_files.isEmpty() ? 0 : m_files.last()->size;
 }
 
 bool StagedInstall::finish(qint64 expectedLength)
@@ -91,99 +120,56 @@ bool StagedInstall::finish(qint64 expectedLength)
     if (m_files.isEmpty() || m_files.last()->finished)
         return fail(QStringLiteral("没有正在写入的文件"));
     Staged &staged = *m_files.last();
-    QTemporaryFile &file = staged.file;
-    if (!file.flush() || ::fsync(file.handle()) != 0)
-        return fail(QStringLiteral("写入失败：%1").arg(file.errorString()));
-    file.close();
-    if (expectedLength >= 0 && m_written != expectedLength) {
+    if (::fsync(staged.fd) != 0)
+        return fail(QStringLiteral("写入失败：%1").arg(reason()));
+    if (expectedLength >= 0 && staged.size != expectedLength) {
         return fail(QStringLiteral("%1 不完整：收到 %2 字节，应为 %3 字节")
                         .arg(staged.savedName)
-                        .arg(m_written)
+                        .arg(staged.size)
                         .arg(expectedLength));
     }
+    // A cut, an error page or an empty answer must never take a program's place.
+    if (UpdateFiles::isProgram(staged.entryName) && !ElfImage::isWholeExecutable(staged.fd))
+        return fail(QStringLiteral("%1 不是可在本机运行的完整程序").arg(staged.savedName));
+    staged.sha256 = staged.hash.result();
     staged.finished = true;
     return true;
 }
 
-bool StagedInstall::commit()
+QList<std::pair<QString, QByteArray>> StagedInstall::digests() const
 {
-    struct Replaced
-    {
-        fs::path target;
-        fs::path backup; // empty when there was no file to replace
-    };
-    QList<Replaced> replaced;
-    QSet<QString> seen;
-    const QDir folder(m_folder);
-
-    const auto rollBack = [&replaced] {
-        for (auto it = replaced.crbegin(); it != replaced.crend(); ++it) {
-            std::error_code ec;
-            if (it->backup.empty())
-                fs::remove(it->target, ec);
-            else
-                fs::rename(it->backup, it->target, ec);
-        }
-    };
-
-    for (const auto &staged : std::as_const(m_files)) {
-        if (!staged->finished) {
-            rollBack();
-            return fail(QStringLiteral("%1 未下载完成").arg(staged->savedName));
-        }
-        const fs::path temp = fsPath(staged->file.fileName());
-        const fs::path target = fsPath(folder.filePath(staged->savedName));
-        std::error_code ec;
-
-        fs::perms mode = newFileMode(staged->modeFrom);
-        std::error_code missing;
-        const fs::file_status installed = fs::status(fsPath(folder.filePath(staged->modeFrom)), missing);
-        if (!missing && fs::is_regular_file(installed))
-            mode = installed.permissions() & fs::perms::mask;
-        fs::permissions(temp, mode, fs::perm_options::replace, ec);
-
-        if (!ec && !seen.contains(staged->savedName)) {
-            seen.insert(staged->savedName);
-            Replaced entry{target, {}};
-            const fs::file_status current = fs::symlink_status(target, ec);
-            if (!ec && fs::is_directory(current)) {
-                ec = std::make_error_code(std::errc::is_a_directory);
-            } else if (fs::exists(current)) {
-                // A second name for the old file: it stays in place until
-                // the rename, and comes back should a later one fail.
-                entry.backup = fs::path(temp.native() + ".old");
-                fs::create_hard_link(target, entry.backup, ec);
-                if (ec)
-                    fs::copy_file(target, entry.backup, ec);
-            } else {
-                ec.clear();
-            }
-            if (!ec)
-                replaced.append(entry);
-        }
-        if (!ec)
-            fs::rename(temp, target, ec);
-        if (ec) {
-            rollBack();
-            return fail(QStringLiteral("无法替换 %1：%2")
-                            .arg(staged->savedName, QString::fromLocal8Bit(ec.message().c_str())));
-        }
-        staged->file.setAutoRemove(false);
+    QList<std::pair<QString, QByteArray>> digests;
+    for (const auto &staged : m_files) {
+        if (staged->finished)
+            digests.append({staged->entryName, staged->sha256});
     }
-
-    for (const Replaced &entry : std::as_const(replaced)) {
-        std::error_code ec;
-        if (!entry.backup.empty())
-            fs::remove(entry.backup, ec);
-    }
-    m_files.clear();
-    syncFolder(m_folder);
-    return true;
+    return digests;
 }
 
-void StagedInstall::discard()
+bool StagedInstall::commit()
 {
-    // Each temporary file goes with its object.
+    m_left.clear();
+    QList<InstallJournal::Entry> entries;
+    for (const auto &staged : std::as_const(m_files)) {
+        if (!staged->finished)
+            return fail(QStringLiteral("%1 未下载完成").arg(staged->savedName));
+        // Only the permission bits: a privilege an old file had is not one its replacement is given.
+        const QByteArray installedPath = QFile::encodeName(QDir(m_folder).filePath(staged->entryName));
+        struct stat installed = {};
+        mode_t mode = UpdateFiles::isProgram(staged->entryName) ? 0755 : 0644;
+        if (::stat(installedPath.constData(), &installed) == 0 && S_ISREG(installed.st_mode))
+            mode = installed.st_mode & 0777;
+        if (::fchmod(staged->fd, mode) != 0 || !staged->name(m_folder))
+            return fail(QStringLiteral("无法替换 %1：%2").arg(staged->savedName, reason()));
+        entries.append({staged->temporary, staged->savedName, {}, staged->size, staged->sha256});
+    }
+    const InstallJournal::Outcome outcome = InstallJournal::place(m_folder, entries, m_stepHook);
+    m_left = outcome.left;
+    // What a failed roll-back leaves is the journal's to finish at the next start.
+    for (const auto &staged : std::as_const(m_files))
+        staged->kept = outcome.ok || !m_left.isEmpty();
+    if (!outcome.ok)
+        return fail(outcome.error);
     m_files.clear();
-    m_written = 0;
+    return true;
 }

@@ -1,17 +1,18 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
-
-class QTemporaryFile;
+#include <utility>
 
 // Files of one update, each written to a temporary file in the program folder
-// and put in place only when every one has arrived: then each takes its place
-// with an atomic rename, and should one rename fail, the files already
-// replaced get their old contents back. Whatever is not committed is removed
-// when the object goes.
+// as it arrives and put in place only when every one has come, all together
+// and crash-safe (InstallJournal). Whatever is not placed is removed when the
+// object goes, unless a failed placing left it in the journal's care.
 class StagedInstall
 {
 public:
@@ -20,21 +21,30 @@ public:
     StagedInstall(const StagedInstall &) = delete;
     StagedInstall &operator=(const StagedInstall &) = delete;
 
-    // Opens a temporary file for the file to be saved as savedName. The
-    // permission bits come from the installed file called modeFrom, or, when
-    // there is none, are those of a new file of that name.
-    bool begin(const QString &savedName, const QString &modeFrom);
+    // Opens a temporary file for the page's entry of this name, to be saved
+    // under UpdateFiles::savedName(). A later entry of the same name replaces
+    // an earlier one.
+    bool begin(const QString &entryName);
     // Appends to the file begun last.
     bool write(const QByteArray &block);
-    // Closes the file begun last, its data on disk; it is complete when its
-    // length is expectedLength, or whatever its length when that is -1.
+    // Closes the file begun last, its data on disk. It is complete when its
+    // length is expectedLength (any length when that is -1), and a program
+    // file must be a whole executable for this machine.
     bool finish(qint64 expectedLength);
-    qint64 written() const { return m_written; }
+    qint64 written() const;
 
-    // Puts every finished file in place, or none of them.
+    // Each finished file by its entry name, with its SHA-256.
+    QList<std::pair<QString, QByteArray>> digests() const;
+
+    // Puts every finished file in place, or none of them. The permission bits
+    // come from the installed file of the entry's name, never its set-user-id,
+    // set-group-id and sticky bits; a new file gets those of a new file.
     bool commit();
-    // Removes every temporary file.
-    void discard();
+    // Files a failed commit could not give their old contents back.
+    QStringList leftBehind() const { return m_left; }
+
+    // Runs after each step of the placing (see InstallJournal::place).
+    void setStepHook(std::function<void(int)> hook) { m_stepHook = std::move(hook); }
 
     // Why the last step failed, in a sentence.
     QString errorString() const { return m_error; }
@@ -45,6 +55,7 @@ private:
 
     QString m_folder;
     QList<std::shared_ptr<Staged>> m_files;
-    qint64 m_written = 0;
     QString m_error;
+    QStringList m_left;
+    std::function<void(int)> m_stepHook;
 };

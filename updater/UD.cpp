@@ -2,6 +2,7 @@
 
 #include "Names.h"
 #include "StagedInstall.h"
+#include "UpdateSignature.h"
 
 #include "AppInfo.h"
 #include "NoticePage.h"
@@ -33,14 +34,6 @@ constexpr int kBarHeight = 17;
 // 512 KB, so memory stays bounded whatever the file's size.
 constexpr qint64 kBlock = 256 * 1024;
 constexpr int kBarIntervalMs = 50;
-
-bool isWebAddress(const QString &address)
-{
-    const QUrl url(address, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty() &&
-           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
 
 } // namespace
 
@@ -107,7 +100,7 @@ void UD::setStatus(const QString &text)
 void UD::load()
 {
     show();
-    if (anotherUpdaterRunning(m_services.instanceName)) {
+    if (!claimProgramFolder(m_services)) {
         m_services.prompts->message(this, QStringLiteral("提示："),
                                     QStringLiteral("更新程序已经在运行，请勿重复运行更新程序"), Prompts::Ok,
                                     Prompts::Information);
@@ -153,7 +146,24 @@ void UD::readFileList(const QString &page)
             return;
         }
     }
+    const auto listed = [&entries](const QString &name) {
+        return std::any_of(entries->cbegin(), entries->cend(),
+                           [&name](const UpdateFiles::Entry &entry) { return entry.name == name; });
+    };
+    if (!m_services.updateKey.isEmpty() &&
+        (!listed(UpdateSignature::kSums) || !listed(UpdateSignature::kSumsSignature))) {
+        failUpdate(QStringLiteral("更新没有签名"));
+        return;
+    }
+    m_httpsOnly = QUrl(m_services.noticeUrl).scheme().toLower() == QLatin1String("https");
+    for (const UpdateFiles::Entry &entry : *entries) {
+        if (!UpdateFiles::isAllowedAddress(entry.shareAddress, m_httpsOnly)) {
+            failUpdate(QStringLiteral("分享页地址不可用：%1").arg(entry.shareAddress));
+            return;
+        }
+    }
     m_entries = *entries;
+    m_version = NoticePage::version(page).value_or(QString());
     for (const UpdateFiles::Entry &entry : std::as_const(m_entries))
         List1->addItem(entry.text);
     m_stage = Stage::ReadingSharePages;
@@ -163,7 +173,7 @@ void UD::readFileList(const QString &page)
 void UD::readSharePage(const QString &page)
 {
     const std::optional<QString> address = UpdateFiles::downloadAddress(page);
-    if (!address || !isWebAddress(*address)) {
+    if (!address || !UpdateFiles::isAllowedAddress(*address, m_httpsOnly)) {
         failUpdate(QStringLiteral("分享页上没有下载地址：%1").arg(m_entries[List2->count()].shareAddress));
         return;
     }
@@ -183,7 +193,9 @@ void UD::startDownload(int index)
     const UpdateFiles::Entry &entry = m_entries[index];
     const QString saved = UpdateFiles::savedName(entry.name);
     setStatus(kDownloading + saved);
-    if (!m_install->begin(saved, entry.name)) {
+    if (downloadingSignature())
+        m_signatureFiles.insert(entry.name, QByteArray());
+    else if (!m_install->begin(entry.name)) {
         failUpdate(m_install->errorString());
         return;
     }
@@ -235,12 +247,25 @@ void UD::Inet1_ReadyRead()
         showProgress(false);
 }
 
+bool UD::downloadingSignature() const
+{
+    return UpdateSignature::isSignatureEntry(m_entries[currentFile].name);
+}
+
 bool UD::takeBlocks()
 {
     for (;;) {
         const QByteArray block = Inet1->read(kBlock);
         if (block.isEmpty())
             return true;
+        if (downloadingSignature()) {
+            QByteArray &bytes = m_signatureFiles[m_entries[currentFile].name];
+            bytes += block;
+            if (bytes.size() <= UpdateSignature::kMaxBytes)
+                continue;
+            failUpdate(QStringLiteral("%1 太大").arg(m_entries[currentFile].name));
+            return false;
+        }
         if (!m_install->write(block)) {
             failUpdate(m_install->errorString());
             return false;
@@ -255,17 +280,36 @@ void UD::showProgress(bool now)
     if (!now && m_barClock.isValid() && m_barClock.elapsed() < kBarIntervalMs)
         return;
     m_barClock.start();
-    ProgressBar1->setValue(int(std::min(m_install->written(), m_length) / m_barScale));
+    const qint64 written = downloadingSignature() ? m_signatureFiles.value(m_entries[currentFile].name).size()
+                                                  : m_install->written();
+    ProgressBar1->setValue(int(std::min(written, m_length) / m_barScale));
+}
+
+// The file that has just arrived whole is kept for placing, or fails the update.
+bool UD::keepArrived()
+{
+    if (!takeBlocks())
+        return false;
+    if (!downloadingSignature()) {
+        if (m_install->finish(m_length))
+            return true;
+        failUpdate(m_install->errorString());
+        return false;
+    }
+    const qint64 size = m_signatureFiles.value(m_entries[currentFile].name).size();
+    if (m_length < 0 || size == m_length)
+        return true;
+    failUpdate(QStringLiteral("%1 不完整：收到 %2 字节，应为 %3 字节")
+                   .arg(m_entries[currentFile].name)
+                   .arg(size)
+                   .arg(m_length));
+    return false;
 }
 
 void UD::fileArrived()
 {
-    if (!takeBlocks())
+    if (!keepArrived())
         return;
-    if (!m_install->finish(m_length)) {
-        failUpdate(m_install->errorString());
-        return;
-    }
     if (m_length < 0)
         ProgressBar1->setRange(0, 100);
     else
@@ -274,9 +318,28 @@ void UD::fileArrived()
         startDownload(currentFile + 1);
         return;
     }
-    // Every file is here: now, and only now, they replace the installed ones.
+    placeFiles();
+}
+
+void UD::placeFiles()
+{
+    // Every file is here: now, and only now, and only when what vouches for
+    // them agrees, they replace the installed ones.
+    const auto signatureFile = [this](const QString &name) {
+        const auto found = m_signatureFiles.constFind(name);
+        return found == m_signatureFiles.cend() ? std::nullopt : std::optional<QByteArray>(*found);
+    };
+    const UpdateSignature::Update update = {
+        m_services.updateKey, m_version, signatureFile(UpdateSignature::kSums),
+        signatureFile(UpdateSignature::kSumsSignature), m_install->digests()};
+    QString why;
+    if (!UpdateSignature::allows(update, &why)) {
+        failUpdate(why);
+        return;
+    }
+    m_install->setStepHook(m_services.placingStep);
     if (!m_install->commit()) {
-        failUpdate(m_install->errorString());
+        failUpdate(m_install->errorString(), m_install->leftBehind());
         return;
     }
     m_install.reset();
@@ -299,25 +362,41 @@ void UD::Timer1_Timer()
     // The strip goes first: the player waits for every updater window to be
     // gone before it swaps in the new updater.
     close();
-    m_services.shell->startProgram(m_services.programFolder,
-                                   AppInfo::executableName(Names::kPlayerProgram));
+    startPlayer();
 }
 
-void UD::failUpdate(const QString &why)
+void UD::startPlayer()
+{
+    const QString player = AppInfo::executableName(Names::kPlayerProgram);
+    if (m_services.shell->startProgram(m_services.programFolder, player))
+        return;
+    m_services.prompts->message(
+        nullptr, QStringLiteral("提示"),
+        QStringLiteral("更新已完成，但无法启动 %1，请在程序文件夹中手动启动它。").arg(player), Prompts::Ok,
+        Prompts::Warning);
+}
+
+void UD::failUpdate(const QString &why, const QStringList &left)
 {
     if (m_stage == Stage::Over)
         return;
     qWarning("更新失败：%s", qUtf8Printable(why));
     m_stage = Stage::Over;
     Inet1->cancel();
-    // The temporary files go before anyone is asked anything.
+    // The temporary files go before anyone is asked anything (those a failed
+    // roll-back leaves stay for the next start to finish with).
     m_install.reset();
+    setStatus(QStringLiteral("更新失败：") + why);
     emit downloadsFinished(false);
+    const QString question =
+        left.isEmpty() ? QStringLiteral("更新失败，是否去官网下载最新版本")
+                       : QStringLiteral("更新失败，以下文件未能恢复原样：%1。下次启动程序时会再次尝试修复。"
+                                        "是否去官网下载最新版本")
+                             .arg(left.join(QStringLiteral("、")));
     // Asked on the next turn, never from inside the transfer's own signal.
-    QTimer::singleShot(0, this, [this] {
-        const int answer = m_services.prompts->message(this, QStringLiteral("提示"),
-                                                       QStringLiteral("更新失败，是否去官网下载最新版本"),
-                                                       Prompts::YesNo, Prompts::Critical);
+    QTimer::singleShot(0, this, [this, question] {
+        const int answer = m_services.prompts->message(this, QStringLiteral("提示"), question, Prompts::YesNo,
+                                                       Prompts::Critical);
         if (answer == Prompts::AnswerYes)
             m_services.shell->openWebsite(m_services.noticeUrl);
         close();
@@ -339,4 +418,5 @@ void UD::closeEvent(QCloseEvent *event)
     m_install.reset();
     m_stage = Stage::Over;
     m_presence.reset();
+    m_services.folderLock.reset();
 }

@@ -4,6 +4,7 @@
 #include "UpdaterServices.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QWidget>
 
 #include <memory>
@@ -36,8 +37,9 @@ public:
     void load();
 
 signals:
-    // Every file is in place (true), or the update failed and the installed
-    // files are as they were (false).
+    // Every file is in place (true), or the update failed (false): then the
+    // installed files are as they were, unless the failure box names files
+    // whose old contents could not be put back.
     void downloadsFinished(bool ok);
 
 public slots:
@@ -59,11 +61,16 @@ private:
     void readSharePage(const QString &page);
     void startDownload(int index);
     void fileArrived();
+    bool keepArrived();
     bool takeBlocks();
+    void placeFiles();
     void setBarTotal(qint64 length);
     void showProgress(bool now);
-    void failUpdate(const QString &why);
+    void failUpdate(const QString &why, const QStringList &left = {});
+    void startPlayer();
     void setStatus(const QString &text);
+    // The entry being downloaded is SHA256SUMS or its signature: kept in memory, never installed.
+    bool downloadingSignature() const;
 
     UpdaterServices m_services;
     QLabel *Label1 = nullptr;
@@ -75,7 +82,13 @@ private:
 
     Stage m_stage = Stage::Preparing;
     QList<UpdateFiles::Entry> m_entries;
+    // The page's version text, which a signature must name.
+    QString m_version;
+    // A notice page that came over https is followed over https only.
+    bool m_httpsOnly = false;
     std::unique_ptr<StagedInstall> m_install;
+    // SHA256SUMS and its signature, by entry name, as they arrive.
+    QHash<QString, QByteArray> m_signatureFiles;
     int currentFile = 0;
     int closeTicks = 0;
     // The current file's declared length (-1: none given), and how many

@@ -13,7 +13,8 @@ struct Entry
 {
     // The paragraph up to its second double quote: prefix, name, "address".
     QString text;
-    // The name after the two-character prefix; the file is saved under it.
+    // The name after the prefix (the entry's number and its dot, as "10.");
+    // the file is saved under it.
     QString name;
     // The sharing page that holds the file's download address.
     QString shareAddress;
@@ -27,9 +28,15 @@ std::optional<QList<Entry>> entries(const QString &page);
 // ampersand entities made plain; nothing when the page has no such link.
 std::optional<QString> downloadAddress(const QString &sharePage);
 
-// A name that can only mean a file of the program folder itself: not empty,
-// not "." or "..", no path separator, no control character, at most 255 bytes.
+// A name that can only mean a file of the program folder itself, and reads
+// as what it is: not empty, not "." or "..", no path separator, no control
+// character, no mark that turns the direction of text, at most 255 bytes, and
+// none of the names placing uses for itself.
 bool isSafeName(const QString &name);
+
+// A web address the updater may fetch: http or https with a host; https only
+// when the notice page itself came over https.
+bool isAllowedAddress(const QString &address, bool httpsOnly);
 
 // Where an entry is saved: the updater's own file cannot be replaced while it
 // runs, so it goes beside it as NewKivuUpdate for the player to swap in.

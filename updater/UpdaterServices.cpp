@@ -1,17 +1,23 @@
 #include "UpdaterServices.h"
 
-#include "WindowPresence.h"
+#include "FolderLock.h"
 
-#include <QHash>
+#include <QApplication>
 
-bool anotherUpdaterRunning(const QString &instanceName)
+bool claimProgramFolder(UpdaterServices &services)
 {
-    // The claim is the process's own: asking again must not find it taken.
-    static QHash<QString, bool> answers;
-    const auto known = answers.constFind(instanceName);
-    if (known != answers.cend())
-        return *known;
-    const bool another = !WindowPresence::claimSingleInstance(instanceName);
-    answers.insert(instanceName, another);
-    return another;
+    if (!services.folderLock)
+        services.folderLock = std::make_shared<FolderLock>(services.programFolder);
+    return services.folderLock->state() != FolderLock::Busy;
+}
+
+QByteArray builtInUpdateKey()
+{
+    return QByteArrayLiteral(TAMSEL_UPDATE_KEY);
+}
+
+void endUpdater()
+{
+    QApplication::closeAllWindows();
+    QCoreApplication::quit();
 }

@@ -1,10 +1,15 @@
 #pragma once
 
-#include "Names.h"
+#include "Transfer.h"
 
+#include <QByteArray>
 #include <QString>
 
+#include <functional>
+#include <memory>
+
 class Connectivity;
+class FolderLock;
 class Prompts;
 class Shell;
 
@@ -20,14 +25,28 @@ struct UpdaterServices
     QString noticeUrl;
     // The updater's own version text, compared with the published one.
     QString localVersion;
-    // The name under which the one running updater holds its place.
-    QString instanceName = Names::kUpdaterProgram;
+    // The minisign public key an update must be signed with; empty: updates
+    // are taken unsigned (their SHA256SUMS, when listed, still checked).
+    QByteArray updateKey;
     // One step of the countdown before the player is started again.
     int countdownIntervalMs = 1000;
-    // A page or a download that brings no data for this long has failed.
-    int idleTimeoutMs = 30000;
+    // A page or a download that brings no data for this long has failed
+    // (and one that runs past the deadline it sets).
+    int idleTimeoutMs = Transfer::kTimeoutMs;
+    // The program folder's lock, once this updater holds it; the windows share it.
+    std::shared_ptr<FolderLock> folderLock;
+    // Runs after each step of placing the files: tests stop or disturb it there.
+    std::function<void(int)> placingStep;
 };
 
-// Whether another updater process holds the place. The first call claims it
-// for this process; later calls give the same answer.
-bool anotherUpdaterRunning(const QString &instanceName);
+// Holds the program folder for this updater unless it does already; false
+// when another updater holds it. A folder that cannot be locked at all (read
+// only) has no other updater either.
+bool claimProgramFolder(UpdaterServices &services);
+
+// The key built in with the CMake cache variable TAMSEL_UPDATE_KEY.
+QByteArray builtInUpdateKey();
+
+// Ends the updater as a process signal asks: every window closes, a download's
+// temporary files with its strip, and the event loop ends.
+void endUpdater();

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QTcpSocket>
+#include <QTimer>
 
 HttpServer::HttpServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
 {
@@ -59,7 +60,8 @@ void HttpServer::respond(QTcpSocket *socket, const Response &response)
     }
     const QByteArray body = file.isOpen() ? file.readAll() : response.body;
     static const QHash<int, QByteArray> reasons = {
-        {200, "OK"}, {301, "Moved Permanently"}, {302, "Found"}, {404, "Not Found"}, {500, "Server Error"}};
+        {200, "OK"},    {204, "No Content"},   {300, "Multiple Choices"}, {301, "Moved Permanently"},
+        {302, "Found"}, {304, "Not Modified"}, {404, "Not Found"},        {500, "Server Error"}};
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                       reasons.value(response.status, "Status") + "\r\nConnection: close\r\n";
     if (!response.contentType.isEmpty())
@@ -71,6 +73,17 @@ void HttpServer::respond(QTcpSocket *socket, const Response &response)
     for (const auto &[name, value] : std::as_const(response.headers))
         head += name + ": " + value + "\r\n";
     socket->write(head + "\r\n");
+    if (response.fault == Trickle) {
+        auto *timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket, [socket, body, sent = qsizetype(0)]() mutable {
+            if (sent < body.size())
+                socket->write(body.mid(sent++, 1));
+            else
+                socket->disconnectFromHost();
+        });
+        timer->start(response.trickleMs);
+        return;
+    }
     // A cut answer closes after faultAt bytes of its body, a stalled one sends
     // no more and stays open. The socket sends what is written before it closes.
     const bool partial = response.fault == CutBody || response.fault == Stall;

@@ -29,6 +29,7 @@ public:
         NeverAnswer,     // reads the request and never answers
         CloseAtOnce,     // closes the connection without a word
         HoldAnswer,      // answers only when releaseHeld() is called
+        Trickle,         // declares the whole body, sends a byte every trickleMs
     };
 
     struct Response
@@ -51,6 +52,7 @@ public:
         Fault fault = NoFault;
         qint64 faultAt = 0;
         qint64 declaredLength = -1;
+        int trickleMs = 100;
     };
 
     explicit HttpServer(QObject *parent = nullptr);

@@ -1,7 +1,14 @@
 #include "ScriptedPrompts.h"
 
+void ScriptedPrompts::runWhileOpen()
+{
+    if (auto call = std::exchange(m_whileOpen, nullptr))
+        call();
+}
+
 void ScriptedPrompts::clear()
 {
+    m_whileOpen = nullptr;
     m_answers.clear();
     m_files.clear();
     m_shown.clear();
@@ -12,6 +19,7 @@ void ScriptedPrompts::clear()
 int ScriptedPrompts::message(QWidget *, const QString &title, const QString &text, Buttons buttons, Icon icon)
 {
     m_shown.append({title, text, buttons, icon});
+    runWhileOpen();
     if (buttons == Ok)
         return m_answers.isEmpty() ? AnswerOk : m_answers.dequeue();
     if (m_answers.isEmpty()) {
@@ -24,6 +32,7 @@ int ScriptedPrompts::message(QWidget *, const QString &title, const QString &tex
 QStringList ScriptedPrompts::nextFiles()
 {
     ++m_choosers;
+    runWhileOpen();
     if (m_files.isEmpty()) {
         ++m_unexpected;
         return {};

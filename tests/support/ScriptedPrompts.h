@@ -5,6 +5,8 @@
 #include <QList>
 #include <QQueue>
 
+#include <functional>
+
 // Answers message boxes and file choosers from a script, and records every box
 // shown. A box or chooser with no scripted answer is a test failure, never a
 // hang: it answers Cancel (or nothing) and is recorded as unexpected.
@@ -22,6 +24,9 @@ public:
     void answerNext(int answer) { m_answers.enqueue(answer); }
     void chooseFilesNext(const QStringList &paths) { m_files.enqueue(paths); }
     void chooseFileNext(const QString &path) { m_files.enqueue(QStringList{path}); }
+    // Runs call while the next box or chooser is open, before it answers, as
+    // the event loop of a real one serves timers and bus calls meanwhile.
+    void whileNextIsOpen(std::function<void()> call) { m_whileOpen = std::move(call); }
 
     const QList<Shown> &shown() const { return m_shown; }
     int unexpected() const { return m_unexpected; }
@@ -40,8 +45,10 @@ public:
     QString lastFolder;
 
 private:
+    void runWhileOpen();
     QStringList nextFiles();
 
+    std::function<void()> m_whileOpen;
     QQueue<int> m_answers;
     QQueue<QStringList> m_files;
     QList<Shown> m_shown;

@@ -12,7 +12,7 @@ namespace {
 
 // The handler only writes a byte here; the UI thread reads it.
 int s_pipe[2] = {-1, -1};
-constexpr int kCaught[] = {SIGTERM, SIGINT};
+constexpr int kCaught[] = {SIGTERM, SIGINT, SIGHUP};
 struct sigaction s_previous[std::size(kCaught)] = {};
 struct sigaction s_previousFileSize = {};
 
@@ -33,7 +33,7 @@ ProcessSignals::ProcessSignals(QObject *parent) : QObject(parent)
     sigaction(SIGXFSZ, &ignore, &s_previousFileSize);
 
     if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qWarning("ProcessSignals: no pipe; SIGTERM and SIGINT keep their default action");
+        qWarning("ProcessSignals: no pipe; SIGTERM, SIGINT and SIGHUP keep their default action");
         return;
     }
     m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
