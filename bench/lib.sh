@@ -95,6 +95,34 @@ start_xvfb() {
     export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
 }
 
+# start_session_bus: a private D-Bus session bus, for the rest of the script.
+start_session_bus() {
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" 2>"$work/dbus.log" &
+    stop_at_exit $!
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
+    wait_for 10 test -S "$work/bus" || { echo "dbus-daemon did not start" >&2; exit 1; }
+}
+
+# start_null_sink: a private PulseAudio server whose one sink, "bench", is a
+# null sink (clocked, silent), for the rest of the script; sets pulse_pid.
+pulse_pid=
+start_null_sink() {
+    mkdir -p "$work/pulse/home" "$work/pulse/run"
+    chmod 700 "$work/pulse/run"
+    # No default.pa: only the null sink and a socket without cookies.
+    env HOME="$work/pulse/home" XDG_CONFIG_HOME="$work/pulse/home/.config" \
+        XDG_RUNTIME_DIR="$work/pulse/run" \
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+        --realtime=no --high-priority=no --log-target=stderr \
+        -L "module-null-sink sink_name=bench" \
+        -L "module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" \
+        2>"$work/pulse.log" &
+    pulse_pid=$!
+    stop_at_exit "$pulse_pid"
+    export PULSE_SERVER=unix:$work/pulse/native
+    wait_for 10 pactl info >/dev/null || { echo "pulseaudio did not start:" >&2; cat "$work/pulse.log" >&2; exit 1; }
+}
+
 # serve_folder FOLDER: python3's web server for FOLDER on a free loopback port;
 # sets site to its address ("http://127.0.0.1:PORT").
 site=

@@ -54,28 +54,8 @@ mp3=$work/test.mp3
 
 start_xvfb
 
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" 2>"$work/dbus.log" &
-stop_at_exit $!
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
-wait_for 10 test -S "$work/bus" || { echo "dbus-daemon did not start" >&2; exit 1; }
-
-pulse_pid=
-if [[ $pcm == pulse ]]; then
-    mkdir -p "$work/pulse/home" "$work/pulse/run"
-    chmod 700 "$work/pulse/run"
-    # No default.pa: only the null sink and a socket without cookies.
-    env HOME="$work/pulse/home" XDG_CONFIG_HOME="$work/pulse/home/.config" \
-        XDG_RUNTIME_DIR="$work/pulse/run" \
-        pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-        --realtime=no --high-priority=no --log-target=stderr \
-        -L "module-null-sink sink_name=bench" \
-        -L "module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" \
-        2>"$work/pulse.log" &
-    pulse_pid=$!
-    stop_at_exit "$pulse_pid"
-    export PULSE_SERVER=unix:$work/pulse/native
-    wait_for 10 pactl info >/dev/null || { echo "pulseaudio did not start:" >&2; cat "$work/pulse.log" >&2; exit 1; }
-fi
+start_session_bus
+if [[ $pcm == pulse ]]; then start_null_sink; fi
 
 clk_tck=$(getconf CLK_TCK)
 # cpu_ticks PID: utime+stime of all its threads.
