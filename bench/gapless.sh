@@ -27,16 +27,6 @@ need_file '*gstreamer-1.0/libgstpulseaudio.so' gstreamer1.0-pulseaudio
 install_needed
 
 make_work tamsel-gapless
-# stop_group PID: TERM, then KILL, to PID's process group.
-stop_group() {
-    kill -TERM -- "-$1" 2>/dev/null || true
-    for _ in $(seq 50); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL -- "-$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
 player_pid=
 recorder_pid=
 run_at_exit '[[ -z $player_pid ]] || stop_group "$player_pid"; [[ -z $recorder_pid ]] || stop_group "$recorder_pid"'

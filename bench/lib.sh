@@ -86,6 +86,18 @@ wait_for() {
     return 1
 }
 
+# stop_group PID: TERM to PID's process group (a program and the helpers it
+# forked), KILL after 5 s if it is still there.
+stop_group() {
+    kill -TERM -- "-$1" 2>/dev/null || true
+    for _ in $(seq 50); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL -- "-$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
 # ---- helpers that run in the background --------------------------------------
 # start_xvfb: a private X server on a free display, for the rest of the script.
 start_xvfb() {

@@ -34,14 +34,7 @@ make_work tamsel-playback
 player_pid=
 stop_player() {
     [[ -n $player_pid ]] || return 0
-    # Its own process group, so helpers it forked go too.
-    kill -TERM -- "-$player_pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-        kill -0 "$player_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL -- "-$player_pid" 2>/dev/null || true
-    wait "$player_pid" 2>/dev/null || true
+    stop_group "$player_pid"
     player_pid=
 }
 run_at_exit stop_player

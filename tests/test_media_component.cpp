@@ -103,9 +103,7 @@ private slots:
         QVERIFY(gbk.open(QIODevice::Append));
         QCOMPARE(gbk.write(id3v1), qint64(128));
 
-        Mp3Fixture::Tag longTitle;
-        longTitle.title = QByteArray(100000, 'T');
-        QVERIFY(Mp3Fixture::addTag(m_longTitle, longTitle));
+        QVERIFY(Mp3Fixture::addTag(m_longTitle, {QByteArray(100000, 'T'), {}, {}, 0, {}}));
         QVERIFY(make(m_twoA, "two a.mp3", 2, QStringLiteral("Two A")));
         QVERIFY(make(m_twoB, "two b.mp3", 2, QStringLiteral("Two B")));
         // Covers go to a cache folder of the test's own.
@@ -532,12 +530,7 @@ private slots:
     void tags_tellArtistAlbumTrackAndPicture()
     {
         const QString tagged = path(u"tagged.mp3"_s);
-        Mp3Fixture::Tag tag;
-        tag.title = "标题";
-        tag.artist = u"歌手"_s;
-        tag.album = u"专辑"_s;
-        tag.track = 7;
-        tag.picture = Mp3Fixture::picture();
+        const Mp3Fixture::Tag tag{"标题", u"歌手"_s, u"专辑"_s, 7, Mp3Fixture::picture()};
         QVERIFY(Mp3Fixture::make(tagged, 1) && Mp3Fixture::addTag(tagged, tag));
         GstMediaComponent media(kSink);
         int changed = 0;

@@ -471,12 +471,7 @@ private slots:
         QCOMPARE(property(kRoot, u"SupportedMimeTypes"_s).toStringList(), AudioTypes::mimeTypes());
         QTemporaryDir dir;
         const QString tagged = dir.filePath(u"tagged.mp3"_s);
-        Mp3Fixture::Tag tag;
-        tag.title = "Tagged";
-        tag.artist = u"歌手"_s;
-        tag.album = u"专辑"_s;
-        tag.track = 7;
-        tag.picture = Mp3Fixture::picture();
+        const Mp3Fixture::Tag tag{"Tagged", u"歌手"_s, u"专辑"_s, 7, Mp3Fixture::picture()};
         QVERIFY(Mp3Fixture::make(tagged, 2) && Mp3Fixture::addTag(tagged, tag));
         QVERIFY(setProperty(u"LoopStatus"_s, u"None"_s));
         openUri(tagged);
