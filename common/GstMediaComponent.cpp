@@ -118,8 +118,8 @@ void GstMediaComponent::Private::applyBalance()
 
 void GstMediaComponent::Private::updateQueueAllowed()
 {
-    // A new stream starts at normal speed, and a reopening would take the
-    // queued media instead of the current one.
+    // A new stream starts at normal speed; and media being reopened has its
+    // seek still to come, which playbin would answer in the queued media.
     next.setAllowed(rate == 1.0 && !reopening);
 }
 
