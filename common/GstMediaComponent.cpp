@@ -218,8 +218,10 @@ GstMediaComponent::~GstMediaComponent()
         gst_element_set_state(d->playbin, GST_STATE_NULL);
         gst_object_unref(d->playbin);
     }
-    if (d->bus)
+    if (d->bus) {
+        gst_bus_set_sync_handler(d->bus, nullptr, nullptr, nullptr); // it points into d
         gst_object_unref(d->bus);
+    }
 }
 
 void GstMediaComponent::setUrl(const QString &path)
