@@ -32,6 +32,12 @@ void initGstreamerOnce()
             qputenv("GST_ID3V1_TAG_ENCODING", "GBK");
         if (!gst_is_initialized())
             gst_init(nullptr, nullptr);
+        // libav, there for AAC and WMA, brings MP3 decoders of mpg123's rank
+        // that would win by their names; MP3 stays with mpg123.
+        if (GstPluginFeature *mpg123 = gst_registry_lookup_feature(gst_registry_get(), "mpg123audiodec")) {
+            gst_plugin_feature_set_rank(mpg123, GST_RANK_SECONDARY);
+            gst_object_unref(mpg123);
+        }
     });
 }
 
