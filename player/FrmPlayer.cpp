@@ -295,7 +295,7 @@ void FrmPlayer::connectHandlers()
         connect(m_services.media, &MediaComponent::mediaChanged, this, &FrmPlayer::wmp_MediaChange);
         connect(m_services.media, &MediaComponent::tagsChanged, this, &FrmPlayer::trackInfoChanged);
     }
-    m_nextTrack = new NextTrack(this, listName, listUrl);
+    m_nextTrack = new NextTrack(this);
     lblCsc->installEventFilter(this);
 }
 

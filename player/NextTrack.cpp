@@ -3,7 +3,7 @@
 #include "FrmPlayer.h"
 #include "MediaComponent.h"
 
-#include <QListWidget>
+#include <QAbstractItemModel>
 #include <QRandomGenerator>
 #include <QTimer>
 
@@ -25,21 +25,20 @@ int NextTrack::choose(int playMode, int current, int count, int randomDraw)
     }
 }
 
-NextTrack::NextTrack(FrmPlayer *player, QListWidget *names, QListWidget *urls)
-    : QObject(player), m_player(player)
+NextTrack::NextTrack(FrmPlayer *player) : QObject(player), m_player(player)
 {
-    connect(names, &QListWidget::currentRowChanged, this, &NextTrack::schedule);
-    const QAbstractItemModel *model = urls->model();
+    // The selection, the playing entry, the mode and Stop, and the list's edits.
+    for (auto change :
+         {&FrmPlayer::currentEntryChanged, &FrmPlayer::playModeChanged, &FrmPlayer::playStateChanged})
+        connect(player, change, this, &NextTrack::schedule);
+    const QAbstractItemModel *model = player->playlist().model();
     connect(model, &QAbstractItemModel::rowsInserted, this, &NextTrack::schedule);
     connect(model, &QAbstractItemModel::rowsRemoved, this, &NextTrack::schedule);
-    connect(model, &QAbstractItemModel::rowsMoved, this, &NextTrack::schedule);
     connect(model, &QAbstractItemModel::modelReset, this, &NextTrack::schedule);
     connect(model, &QAbstractItemModel::dataChanged, this, &NextTrack::schedule);
-    connect(player, &FrmPlayer::playModeChanged, this, &NextTrack::schedule);
-    if (MediaComponent *media = player->media()) {
-        connect(media, &MediaComponent::statusChange, this, &NextTrack::schedule);
+    // The engine forgets what follows once it has gone on to it.
+    if (MediaComponent *media = player->media())
         connect(media, &MediaComponent::mediaChanged, this, &NextTrack::schedule);
-    }
 }
 
 int NextTrack::peek()

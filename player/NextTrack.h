@@ -3,7 +3,6 @@
 #include <QObject>
 
 class FrmPlayer;
-class QListWidget;
 
 // What plays when a track ends, by the play mode: the one rule of the
 // end-of-track handler, also told to the engine ahead of time so that the
@@ -26,8 +25,7 @@ public:
     // after the last kStop.
     static int choose(int playMode, int current, int count, int randomDraw);
 
-    // names and urls are the player's two lists.
-    NextTrack(FrmPlayer *player, QListWidget *names, QListWidget *urls);
+    explicit NextTrack(FrmPlayer *player);
 
     // The entry the end of the current track leads to now; a random draw is
     // used up by it, and the next track gets a fresh one.
