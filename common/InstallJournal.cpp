@@ -27,7 +27,7 @@ const QString kJournalTemporary = kFileName + QStringLiteral(".new");
 const QByteArray kHeader = "TamselMP3Player install journal 1";
 const QByteArray kEnd = "end";
 constexpr qint64 kMaxJournalBytes = 1024 * 1024;
-constexpr int kSha256Bytes = 32;
+constexpr int kDigestBytes = 32;
 
 QByteArray pathOf(const QString &folder, const QString &name)
 {
@@ -40,8 +40,8 @@ bool exists(const QByteArray &path)
     return ::lstat(path.constData(), &info) == 0;
 }
 
-// Whether path is a regular file of exactly this size and SHA-256.
-bool holdsContent(const QByteArray &path, qint64 size, const QByteArray &sha256)
+// Whether path is a regular file of exactly this size and digest.
+bool holdsContent(const QByteArray &path, qint64 size, const QByteArray &digest)
 {
     struct stat info = {};
     if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != size)
@@ -49,13 +49,13 @@ bool holdsContent(const QByteArray &path, qint64 size, const QByteArray &sha256)
     QFile file;
     if (!RegularFile::openForReading(&file, QFile::decodeName(path)))
         return false;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    return hash.addData(&file) && hash.result() == sha256;
+    QCryptographicHash hash(kContentHash);
+    return hash.addData(&file) && hash.result() == digest;
 }
 
 bool holdsNew(const QString &folder, const QString &name, const Entry &entry)
 {
-    return holdsContent(pathOf(folder, name), entry.size, entry.sha256);
+    return holdsContent(pathOf(folder, name), entry.size, entry.digest);
 }
 
 void fail(Outcome &outcome, const QString &text)
@@ -87,7 +87,7 @@ QByteArray journalText(const QList<Entry> &entries)
     QByteArray text = kHeader + '\n';
     for (const Entry &entry : entries) {
         text += entry.staged.toUtf8() + '\t' + entry.target.toUtf8() + '\t' + entry.backup.toUtf8() + '\t' +
-                QByteArray::number(entry.size) + '\t' + entry.sha256.toHex() + '\n';
+                QByteArray::number(entry.size) + '\t' + entry.digest.toHex() + '\n';
     }
     return text + kEnd + '\n';
 }
@@ -145,12 +145,12 @@ std::optional<QList<Entry>> readJournal(const QString &folder)
         entry.backup = QString::fromUtf8(fields[2]);
         bool sized = false;
         entry.size = fields[3].toLongLong(&sized);
-        entry.sha256 = QByteArray::fromHex(fields[4]);
+        entry.digest = QByteArray::fromHex(fields[4]);
         const bool stagedOk = isOurTemporary(entry.staged) && !entry.staged.endsWith(kBackupSuffix);
         const bool backupOk = entry.backup.isEmpty() || entry.backup == entry.staged + kBackupSuffix;
         if (!stagedOk || !backupOk || !isPlainName(entry.target) || targets.contains(entry.target) ||
-            !sized || entry.size < 0 || fields[4].size() != 2 * kSha256Bytes ||
-            entry.sha256.size() != kSha256Bytes)
+            !sized || entry.size < 0 || fields[4].size() != 2 * kDigestBytes ||
+            entry.digest.size() != kDigestBytes)
             return std::nullopt;
         targets.insert(entry.target);
         entries.append(entry);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -20,6 +21,9 @@
 namespace InstallJournal {
 
 inline const QString kFileName = QStringLiteral(".KivuUpdate.journal");
+// How the journal knows a file's contents: BLAKE2b runs at several times
+// SHA-256's speed here, so that the download it is fed from hardly notices it.
+constexpr QCryptographicHash::Algorithm kContentHash = QCryptographicHash::Blake2b_256;
 
 struct Entry
 {
@@ -30,9 +34,9 @@ struct Entry
     // The old file's second name while placing runs; empty when the target
     // did not exist. place() fills it in.
     QString backup;
-    // Of the new file: what tells a complete one.
+    // Of the new file: what tells a complete one (its digest is kContentHash's).
     qint64 size = 0;
-    QByteArray sha256;
+    QByteArray digest;
 };
 
 // A fresh name for a new file's temporary (.KivuUpdate-xxxxxxxx.part).

@@ -556,6 +556,7 @@ private slots:
         QTest::addColumn<int>("outcome");
         QTest::newRow("signed, in a build with a key") << true << int(NoChange) << 1;
         QTest::newRow("a file changed after signing") << true << int(FileChanged) << 0;
+        QTest::newRow("a file changed, in a build without a key") << false << int(FileChanged) << 0;
         QTest::newRow("not signed, in a build with a key") << true << int(Unsigned) << 0;
         for (const int signal : {SIGTERM, SIGINT, SIGHUP})
             QTest::addRow("signal %d while a file arrives", signal) << false << signal << -1;

@@ -11,6 +11,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,7 +59,10 @@ struct StagedInstall::Staged
     QByteArray path;
     int fd = -1;
     qint64 size = 0;
-    QCryptographicHash hash{QCryptographicHash::Sha256};
+    // What the journal knows the file by, and, when asked for, its SHA-256.
+    QCryptographicHash content{InstallJournal::kContentHash};
+    std::optional<QCryptographicHash> sha256Hash;
+    QByteArray digest;
     QByteArray sha256;
     bool finished = false;
     // Placed, or left in the journal's care: not to be removed.
@@ -80,6 +84,8 @@ bool StagedInstall::begin(const QString &entryName)
     auto staged = std::make_shared<Staged>();
     staged->entryName = entryName;
     staged->savedName = UpdateFiles::savedName(entryName);
+    if (m_takesSha256)
+        staged->sha256Hash.emplace(QCryptographicHash::Sha256);
     m_files.removeIf([&staged](const auto &other) { return other->savedName == staged->savedName; });
     staged->fd = ::open(QFile::encodeName(m_folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     // A file system without unnamed files: a fresh name of ours at once.
@@ -105,7 +111,9 @@ bool StagedInstall::write(const QByteArray &block)
     Staged &staged = *m_files.last();
     if (const int error = AtomicFile::writeAll(staged.fd, block))
         return fail(QStringLiteral("写入失败：%1").arg(AtomicFile::reasonFor(error)));
-    staged.hash.addData(block);
+    staged.content.addData(block);
+    if (staged.sha256Hash)
+        staged.sha256Hash->addData(block);
     staged.size += block.size();
     return true;
 }
@@ -131,7 +139,9 @@ bool StagedInstall::finish(qint64 expectedLength)
     // A cut, an error page or an empty answer must never take a program's place.
     if (UpdateFiles::isProgram(staged.entryName) && !ElfImage::isWholeExecutable(staged.fd))
         return fail(QStringLiteral("%1 不是可在本机运行的完整程序").arg(staged.savedName));
-    staged.sha256 = staged.hash.result();
+    staged.digest = staged.content.result();
+    if (staged.sha256Hash)
+        staged.sha256 = staged.sha256Hash->result();
     staged.finished = true;
     return true;
 }
@@ -161,7 +171,7 @@ bool StagedInstall::commit()
             mode = installed.st_mode & 0777;
         if (::fchmod(staged->fd, mode) != 0 || !staged->name(m_folder))
             return fail(QStringLiteral("无法替换 %1：%2").arg(staged->savedName, reason()));
-        entries.append({staged->temporary, staged->savedName, {}, staged->size, staged->sha256});
+        entries.append({staged->temporary, staged->savedName, {}, staged->size, staged->digest});
     }
     const InstallJournal::Outcome outcome = InstallJournal::place(m_folder, entries, m_stepHook);
     m_left = outcome.left;

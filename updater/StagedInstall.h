@@ -33,7 +33,9 @@ public:
     bool finish(qint64 expectedLength);
     qint64 written() const;
 
-    // Each finished file by its entry name, with its SHA-256.
+    // Whether the files' SHA-256 is taken as they arrive (for SHA256SUMS).
+    void setTakesSha256(bool on) { m_takesSha256 = on; }
+    // Each finished file by its entry name, with its SHA-256 (empty unless taken).
     QList<std::pair<QString, QByteArray>> digests() const;
 
     // Puts every finished file in place, or none of them. The permission bits
@@ -58,4 +60,5 @@ private:
     QString m_error;
     QStringList m_left;
     std::function<void(int)> m_stepHook;
+    bool m_takesSha256 = false;
 };

@@ -163,6 +163,7 @@ void UD::readFileList(const QString &page)
         }
     }
     m_entries = *entries;
+    m_listsSums = listed(UpdateSignature::kSums);
     m_version = NoticePage::version(page).value_or(QString());
     for (const UpdateFiles::Entry &entry : std::as_const(m_entries))
         List1->addItem(entry.text);
@@ -183,6 +184,9 @@ void UD::readSharePage(const QString &page)
         return;
     }
     m_install = std::make_unique<StagedInstall>(m_services.programFolder);
+    // SHA-256 costs more than the download itself on a fast line: taken only
+    // when SHA256SUMS is there to be checked against.
+    m_install->setTakesSha256(m_listsSums);
     m_stage = Stage::Downloading;
     startDownload(0);
 }

@@ -86,6 +86,8 @@ private:
     QString m_version;
     // A notice page that came over https is followed over https only.
     bool m_httpsOnly = false;
+    // The page lists SHA256SUMS: the files' SHA-256 is taken as they arrive.
+    bool m_listsSums = false;
     std::unique_ptr<StagedInstall> m_install;
     // SHA256SUMS and its signature, by entry name, as they arrive.
     QHash<QString, QByteArray> m_signatureFiles;
