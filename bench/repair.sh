@@ -34,4 +34,4 @@ for program in TamselMP3Player KivuUpdate; do
         "$(field recover_in_process median_ms)"
 done
 echo
-echo "A placing of 3 files (one of $size_mb MB, two of 4 kB) killed with SIGKILL after its first rename; the time runs from the kill seen by the parent to the first look (1 ms apart) that finds neither the journal nor a temporary file. The repair hashes every new file once (SHA-256, to know it is complete). $(nproc) cores; the folders are on the same disk as /tmp."
+echo "A placing of 3 files (one of $size_mb MB, two of 4 kB) killed with SIGKILL after its first rename; the time runs from the kill seen by the parent to the first look (1 ms apart) that finds neither the journal nor a temporary file. The repair hashes every new file once (BLAKE2b, to know it is complete). $(nproc) cores; the folders are on the same disk as /tmp."
