@@ -192,19 +192,4 @@ bool exists(const QString &caption, const QString &className)
     return false;
 }
 
-bool claimSingleInstance(const QString &programName)
-{
-    const QString folder = recordFolder();
-    if (folder.isEmpty())
-        return false; // no safe place to hold it: not claimed
-    const QString path = folder + QLatin1Char('/') + programName + QStringLiteral(".instance");
-    // Deliberately kept open (and locked) for the life of the process.
-    static QList<int> held;
-    const int fd = openLocked(path, O_RDWR | O_CREAT);
-    if (fd < 0)
-        return false;
-    held.append(fd);
-    return true;
-}
-
 } // namespace WindowPresence

@@ -33,15 +33,10 @@ std::unique_ptr<Registration> announce(const QString &caption,
 
 bool exists(const QString &caption, const QString &className = QString::fromLatin1(kWindowClass));
 
-// True for the first live process that asks with this name; the claim lasts
-// until the process ends.
-bool claimSingleInstance(const QString &programName);
-
 // Folder of the records: "tamsel-<uid>" in the user's runtime folder
 // ($XDG_RUNTIME_DIR, or Qt's private stand-in for it), made 0700. "" (and a
 // warning) when there is none, or it is not a folder of this user's that
-// nobody else can write into: then no window is announced or found, and no
-// instance is claimed.
+// nobody else can write into: then no window is announced or found.
 QString recordFolder();
 
 // Removes path only while it still names the file open as fd.

@@ -94,16 +94,6 @@ private slots:
         QCOMPARE(QDir(WindowPresence::recordFolder()).entryList({u"*.window"_s}, QDir::Files).size(), 0);
     }
 
-    void singleInstance_isRefusedWhileAnotherLives_andFreedWhenItDies()
-    {
-        const pid_t child = inChildProcess([] { WindowPresence::claimSingleInstance(u"KivuUpdate"_s); });
-        QVERIFY(child > 0);
-        QVERIFY(!WindowPresence::claimSingleInstance(u"KivuUpdate"_s));
-        QVERIFY(WindowPresence::claimSingleInstance(u"TamselMP3Player"_s));
-        killHard(child);
-        QVERIFY(WindowPresence::claimSingleInstance(u"KivuUpdate"_s));
-    }
-
     // Records go only into a folder of this user's that nobody else can
     // write into, and never through a link planted there: a locked file
     // elsewhere that reads like a live record is neither believed nor written.
