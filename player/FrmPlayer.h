@@ -91,6 +91,11 @@ public:
     QString pushSwitch() const;
     QString pushText() const;
 
+    // Features beyond the window's own (the lyrics window, the equalizer) add
+    // their rows to the playlist's pop-up menu here: after the window's own
+    // rows and a separator, in the order they are added.
+    void addMenuItem(QAction *item);
+
     // Opens the update check below the window; while one runs, only raises it.
     void showUpdate();
     // Puts a newly downloaded updater (NewKivuUpdate) in the place of the old

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 const QString kNormal = QStringLiteral("窗体置顶");
@@ -75,6 +77,15 @@ void FrmPlayer::buildMenu()
         if (name == kNormal)
             m_topmostItem = action;
     }
+}
+
+void FrmPlayer::addMenuItem(QAction *item)
+{
+    const QString separator = QStringLiteral("分隔5");
+    const QList<QAction *> rows = menu->actions();
+    if (std::none_of(rows.begin(), rows.end(), [&](QAction *row) { return row->objectName() == separator; }))
+        menu->addSeparator()->setObjectName(separator);
+    menu->addAction(item);
 }
 
 QString FrmPlayer::statusCaption() const

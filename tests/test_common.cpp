@@ -1,16 +1,18 @@
 // The small shared layers: window presence across processes, version text,
-// skin, connectivity, time texts and chooser filters.
+// skin, connectivity, time texts, text encodings and chooser filters.
 #include "AppInfo.h"
 #include "Connectivity.h"
 #include "FileDialogSettings.h"
 #include "MediaComponent.h"
 #include "ShapedWindow.h"
 #include "Skin.h"
+#include "TextDecoding.h"
 #include "WindowPresence.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -215,6 +217,40 @@ private slots:
         QCOMPARE(MediaComponent::timeText(3725), u"01:02:05"_s);
         QCOMPARE(MediaComponent::timeText(-3), u"00:00"_s);
         QCOMPARE(MediaComponent::timeText(qQNaN()), u"00:00"_s);
+    }
+
+    void textDecoding_findsTheEncodingOfTheWholeText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        // Lines of real lyrics files, long enough for a detector to be sure.
+        const QString chinese = u"[00:12.30]我曾经跨过山和大海\n[00:18.00]也穿过人山人海\n"
+                                u"[00:24.50]我曾经拥有着的一切\n[00:30.10]转眼都飘散如烟\n"_s;
+        const QString japanese = u"[00:10.00]夜空ノムコウには\n[00:15.00]明日がもう待っている\n"
+                                 u"[00:20.00]あの頃の未来に僕らは立っているのかな\n"_s;
+        auto encoded = [](const QString &text, const char *name) -> QByteArray {
+            return QStringEncoder(name).encode(text);
+        };
+        QTest::newRow("UTF-8") << chinese.toUtf8() << chinese;
+        QTest::newRow("UTF-8 with BOM") << "\xef\xbb\xbf"_ba + chinese.toUtf8() << chinese;
+        QTest::newRow("UTF-16 LE with BOM") << encoded(u"\ufeff"_s + chinese, "UTF-16LE") << chinese;
+        QTest::newRow("UTF-16 BE with BOM") << encoded(u"\ufeff"_s + chinese, "UTF-16BE") << chinese;
+        QTest::newRow("GBK") << encoded(chinese, "GBK") << chinese;
+        QTest::newRow("Big5") << encoded(u"[00:01.00]月亮代表我的心\n[00:05.00]你問我愛你有多深\n"
+                                         u"[00:09.00]我愛你有幾分\n[00:13.00]我的情也真\n"_s,
+                                         "Big5")
+                              << u"[00:01.00]月亮代表我的心\n[00:05.00]你問我愛你有多深\n"
+                                 u"[00:09.00]我愛你有幾分\n[00:13.00]我的情也真\n"_s;
+        QTest::newRow("Shift-JIS") << encoded(japanese, "Shift_JIS") << japanese;
+        QTest::newRow("plain ASCII") << "[00:01.00]la la la\n"_ba << u"[00:01.00]la la la\n"_s;
+        QTest::newRow("empty") << QByteArray() << QString();
+    }
+
+    void textDecoding_findsTheEncodingOfTheWholeText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(TextDecoding::decode(bytes), text);
     }
 
     void dialogFilter_becomesQtFilter_withAllFilesForExtensionless()

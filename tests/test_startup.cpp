@@ -5,6 +5,7 @@
 
 #include "ImageButton.h"
 #include "LineControl.h"
+#include "PlayerSettings.h"
 #include "SeekBar.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -293,6 +295,15 @@ private slots:
                  u"打开播放列表 保存播放列表 分隔1 添加歌曲 删除歌曲 清空列表 分隔2 上一曲 下一曲 分隔3 "
                  u"窗体置顶 检查更新 官方网站 分隔4 退出"_s.split(u' '));
         QCOMPARE(separators, 4);
+        // Features add their rows after a separator of their own.
+        auto *feature = new QAction(u"功能"_s, menu);
+        player.window->addMenuItem(feature);
+        player.window->addMenuItem(new QAction(u"功能2"_s, menu));
+        const QList<QAction *> rows = menu->actions();
+        QCOMPARE(rows.size(), 18);
+        QVERIFY(rows.at(15)->isSeparator());
+        QCOMPARE(rows.at(16), feature);
+        QCOMPARE(rows.at(17)->text(), u"功能2"_s);
 
         QWidget *viewport = player.listName()->viewport();
         QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(20, 10));
@@ -300,6 +311,55 @@ private slots:
         QTest::mousePress(viewport, Qt::RightButton, {}, QPoint(20, 10));
         QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 2000);
         menu->hide();
+    }
+
+    // The settings file of the features: whatever it holds, reads give sane
+    // values, and the next change writes it whole, unless it cannot be written.
+    void settings_brokenOrUnwritable_readsSaneValues_andRewritesWhole_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty: no file
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<int>("level");  // read back, range -15..15, fallback 0
+        QTest::addColumn<bool>("shown"); // fallback true
+        QTest::newRow("no file") << QByteArray() << true << 0 << true;
+        QTest::newRow("values in range") << "[a]\nlevel=-7\nshown=false\n"_ba << true << -7 << false;
+        QTest::newRow("absurd values clamped or ignored")
+            << "[a]\nlevel=99999999999\nshown=perhaps\n"_ba << true << 15 << true;
+        QTest::newRow("not a number") << "[a]\nlevel=nan\n"_ba << true << 0 << true;
+        QTest::newRow("truncated") << "[a]\nlevel=-3\nsho"_ba << true << -3 << true;
+        QTest::newRow("binary") << QByteArray("\x00\xff\x01[\x7f=\n\xfe", 9) << true << 0 << true;
+        QTest::newRow("folder not writable") << "[a]\nlevel=4\n"_ba << false << 4 << true;
+    }
+
+    void settings_brokenOrUnwritable_readsSaneValues_andRewritesWhole()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, writable);
+        QFETCH(int, level);
+        QFETCH(bool, shown);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"settings.ini"_s);
+        if (!content.isEmpty())
+            writeAll(file, content);
+        std::optional<UnprivilegedFiles> unprivileged;
+        if (!writable) {
+            QVERIFY(QFile::setPermissions(dir.path(), kLocked));
+            unprivileged.emplace();
+            if (!unprivileged->active())
+                QSKIP(kNoUnprivileged);
+        }
+        auto restore = qScopeGuard([&] { unlock(dir.path()); });
+        {
+            PlayerSettings settings(file);
+            QCOMPARE(settings.integer(u"a/level"_s, 0, -15, 15), level);
+            QCOMPARE(settings.flag(u"a/shown"_s, true), shown);
+            settings.set(u"a/level"_s, 5);
+        }
+        // Read as bytes: QSettings keeps what a process wrote, whether it reached the file or not.
+        if (writable)
+            QVERIFY(readAll(file).contains("level=5"));
+        else
+            QCOMPARE(readAll(file), content);
     }
 };
 
