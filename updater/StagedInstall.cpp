@@ -1,9 +1,9 @@
 #include "StagedInstall.h"
 
-#include "ElfImage.h"
 #include "UpdateFiles.h"
 
 #include "AtomicFile.h"
+#include "ElfImage.h"
 #include "InstallJournal.h"
 
 #include <QCryptographicHash>
