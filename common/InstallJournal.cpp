@@ -207,8 +207,8 @@ void removeBackups(const QString &folder, const QList<Entry> &entries)
     }
 }
 
-// A second name for the old file, or where the file system has none, a copy
-// on disk.
+// A second name for the old file, or where the file system has none (or
+// will not link another's file), a copy on disk. A copy that fails goes again.
 bool makeBackup(const QByteArray &target, const QByteArray &backup)
 {
     if (::link(target.constData(), backup.constData()) == 0)
@@ -217,17 +217,20 @@ bool makeBackup(const QByteArray &target, const QByteArray &backup)
         return false;
     namespace fs = std::filesystem;
     std::error_code code;
-    if (!fs::copy_file(target.toStdString(), backup.toStdString(), code)) {
-        errno = code.value();
-        return false;
+    bool made = fs::copy_file(target.toStdString(), backup.toStdString(), code);
+    int error = code.value();
+    if (made) {
+        const int fd = ::open(backup.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        made = fd >= 0 && ::fsync(fd) == 0;
+        error = errno;
+        if (fd >= 0)
+            ::close(fd);
     }
-    const int fd = ::open(backup.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    const int error = errno;
-    if (fd >= 0)
-        ::close(fd);
+    // The name was free (link said so): whatever stands there now is our copy.
+    if (!made && error != EEXIST)
+        ::unlink(backup.constData());
     errno = error;
-    return synced;
+    return made;
 }
 
 QStringList namesOfOurs(const QString &folder)

@@ -249,6 +249,7 @@ private slots:
         QTest::addColumn<int>("fault");
         QTest::newRow("roll-back fails halfway") << int(RollBackFails);
         QTest::newRow("only our own leftovers are swept") << int(Leftovers);
+        QTest::newRow("a backup copy cut short is not left behind") << int(BackupCopyCut);
     }
 
     void fault_isHandledWithoutLosingAFile()
@@ -273,6 +274,27 @@ private slots:
                                   u".KivuUpdate-qwerty.part=?"_s, u".KivuUpdate-x.part=x"_s,
                                   u".KivuUpdate-zxcvbn.part=old b.bin"_s, u"a.bin=old a.bin"_s,
                                   u"b.bin=old b.bin"_s}));
+        } else if (fault == BackupCopyCut) {
+            // An installed file of root's cannot be linked by another user
+            // (protected hard links): its backup is a copy, which the disk cuts.
+            QFile hardlinks(u"/proc/sys/fs/protected_hardlinks"_s);
+            if (::getuid() != 0 || !hardlinks.open(QIODevice::ReadOnly) ||
+                hardlinks.readAll().trimmed() != "1")
+                QSKIP("needs root and protected hard links");
+            writeFile(dir.filePath(kNames[0]), QByteArray("old a.bin").repeated(8000));
+            const QStringList old = folderState(folder);
+            giveToUnprivileged(folder);
+            QCOMPARE(::chown(QFile::encodeName(dir.filePath(kNames[0])).constData(), 0, 0), 0);
+            {
+                UnprivilegedFiles unprivileged;
+                FileSizeLimit disk(4096);
+                QVERIFY(unprivileged.active() && disk.active());
+                StagedInstall install(folder);
+                QVERIFY(!placeNewFiles(install, {}));
+                QVERIFY2(install.errorString().startsWith(u"无法替换 a.bin"_s),
+                         qPrintable(install.errorString()));
+            }
+            QCOMPARE(folderState(folder), old);
         } else {
             // The folder turns read-only after the first rename: neither the
             // next rename nor the way back can be made.
@@ -305,7 +327,7 @@ private:
         DamagedJournal
     };
     enum After { Old, New, Unchanged };
-    enum Fault { RollBackFails, Leftovers };
+    enum Fault { RollBackFails, Leftovers, BackupCopyCut };
 
     MinisignSigner m_signer;
     MinisignSigner m_otherSigner;
