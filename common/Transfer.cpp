@@ -282,6 +282,15 @@ QByteArray Transfer::read(qint64 maxSize)
     return block;
 }
 
+qint64 Transfer::read(char *data, qint64 maxSize)
+{
+    const qint64 got = m_reply ? m_reply->read(data, maxSize) : 0;
+    if (got <= 0)
+        return 0;
+    m_taken += got;
+    return got;
+}
+
 qint64 Transfer::bytesAvailable() const
 {
     return m_reply ? m_reply->bytesAvailable() : 0;

@@ -80,6 +80,8 @@ public:
 
     // The body's bytes received and not read yet, at most maxSize of them.
     QByteArray read(qint64 maxSize);
+    // The same into data; how many (0 when none wait).
+    qint64 read(char *data, qint64 maxSize);
     qint64 bytesAvailable() const;
 
     // A page's bytes as text, in the character set its answer named (UTF-8

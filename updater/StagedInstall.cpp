@@ -5,13 +5,12 @@
 #include "AtomicFile.h"
 #include "ElfImage.h"
 #include "InstallJournal.h"
+#include "Sha256.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +18,9 @@
 namespace {
 
 constexpr int kNameAttempts = 16;
+// Written data goes to the disk in the background every this many bytes, so
+// that the one sync at the end of a file has little left to wait for.
+constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
 
 QString reason()
 {
@@ -59,10 +61,10 @@ struct StagedInstall::Staged
     QByteArray path;
     int fd = -1;
     qint64 size = 0;
-    // What the journal knows the file by, and, when asked for, its SHA-256.
-    QCryptographicHash content{InstallJournal::kContentHash};
-    std::optional<QCryptographicHash> sha256Hash;
-    QByteArray digest;
+    // Up to here the data is on its way to the disk.
+    qint64 writtenBack = 0;
+    // What SHA256SUMS and the journal know the file by.
+    Sha256 hash;
     QByteArray sha256;
     bool finished = false;
     // Placed, or left in the journal's care: not to be removed.
@@ -84,8 +86,6 @@ bool StagedInstall::begin(const QString &entryName)
     auto staged = std::make_shared<Staged>();
     staged->entryName = entryName;
     staged->savedName = UpdateFiles::savedName(entryName);
-    if (m_takesSha256)
-        staged->sha256Hash.emplace(QCryptographicHash::Sha256);
     m_files.removeIf([&staged](const auto &other) { return other->savedName == staged->savedName; });
     staged->fd = ::open(QFile::encodeName(m_folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     // A file system without unnamed files: a fresh name of ours at once.
@@ -104,17 +104,21 @@ bool StagedInstall::begin(const QString &entryName)
     return true;
 }
 
-bool StagedInstall::write(const QByteArray &block)
+bool StagedInstall::write(QByteArrayView block)
 {
     if (m_files.isEmpty() || m_files.last()->finished)
         return fail(QStringLiteral("没有正在写入的文件"));
     Staged &staged = *m_files.last();
     if (const int error = AtomicFile::writeAll(staged.fd, block))
         return fail(QStringLiteral("写入失败：%1").arg(AtomicFile::reasonFor(error)));
-    staged.content.addData(block);
-    if (staged.sha256Hash)
-        staged.sha256Hash->addData(block);
+    staged.hash.addData(block);
     staged.size += block.size();
+    // Only a start: the sync in finish() is what makes the file safe.
+    if (staged.size - staged.writtenBack >= kWritebackBytes) {
+        ::sync_file_range(staged.fd, staged.writtenBack, staged.size - staged.writtenBack,
+                          SYNC_FILE_RANGE_WRITE);
+        staged.writtenBack = staged.size;
+    }
     return true;
 }
 
@@ -139,9 +143,7 @@ bool StagedInstall::finish(qint64 expectedLength)
     // A cut, an error page or an empty answer must never take a program's place.
     if (UpdateFiles::isProgram(staged.entryName) && !ElfImage::isWholeExecutable(staged.fd))
         return fail(QStringLiteral("%1 不是可在本机运行的完整程序").arg(staged.savedName));
-    staged.digest = staged.content.result();
-    if (staged.sha256Hash)
-        staged.sha256 = staged.sha256Hash->result();
+    staged.sha256 = staged.hash.result();
     staged.finished = true;
     return true;
 }
@@ -171,7 +173,7 @@ bool StagedInstall::commit()
             mode = installed.st_mode & 0777;
         if (::fchmod(staged->fd, mode) != 0 || !staged->name(m_folder))
             return fail(QStringLiteral("无法替换 %1：%2").arg(staged->savedName, reason()));
-        entries.append({staged->temporary, staged->savedName, {}, staged->size, staged->digest});
+        entries.append({staged->temporary, staged->savedName, {}, staged->size, staged->sha256});
     }
     const InstallJournal::Outcome outcome = InstallJournal::place(m_folder, entries, m_stepHook);
     m_left = outcome.left;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,17 +26,15 @@ public:
     // under UpdateFiles::savedName(). A later entry of the same name replaces
     // an earlier one.
     bool begin(const QString &entryName);
-    // Appends to the file begun last.
-    bool write(const QByteArray &block);
+    // Appends to the file begun last, its SHA-256 taken on the way.
+    bool write(QByteArrayView block);
     // Closes the file begun last, its data on disk. It is complete when its
     // length is expectedLength (any length when that is -1), and a program
     // file must be a whole executable for this machine.
     bool finish(qint64 expectedLength);
     qint64 written() const;
 
-    // Whether the files' SHA-256 is taken as they arrive (for SHA256SUMS).
-    void setTakesSha256(bool on) { m_takesSha256 = on; }
-    // Each finished file by its entry name, with its SHA-256 (empty unless taken).
+    // Each finished file by its entry name, with its SHA-256.
     QList<std::pair<QString, QByteArray>> digests() const;
 
     // Puts every finished file in place, or none of them. The permission bits
@@ -60,5 +59,4 @@ private:
     QString m_error;
     QStringList m_left;
     std::function<void(int)> m_stepHook;
-    bool m_takesSha256 = false;
 };

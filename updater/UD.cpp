@@ -30,9 +30,10 @@ const QString kDownloading = QStringLiteral("正在下载 ");
 constexpr int kWidth = 312;
 constexpr int kHeight = 46;
 constexpr int kBarHeight = 17;
-// What one read takes from the transfer; the transfer itself holds at most
-// 512 KB, so memory stays bounded whatever the file's size.
-constexpr qint64 kBlock = 256 * 1024;
+// What one read takes from the transfer, into one buffer for the whole
+// download; the transfer itself holds a bounded amount, so memory stays
+// bounded whatever the file's size.
+constexpr qint64 kBlock = 1024 * 1024;
 constexpr int kBarIntervalMs = 50;
 
 } // namespace
@@ -163,7 +164,6 @@ void UD::readFileList(const QString &page)
         }
     }
     m_entries = *entries;
-    m_listsSums = listed(UpdateSignature::kSums);
     m_version = NoticePage::version(page).value_or(QString());
     for (const UpdateFiles::Entry &entry : std::as_const(m_entries))
         List1->addItem(entry.text);
@@ -184,9 +184,7 @@ void UD::readSharePage(const QString &page)
         return;
     }
     m_install = std::make_unique<StagedInstall>(m_services.programFolder);
-    // SHA-256 costs more than the download itself on a fast line: taken only
-    // when SHA256SUMS is there to be checked against.
-    m_install->setTakesSha256(m_listsSums);
+    m_block.reset(new char[kBlock]);
     m_stage = Stage::Downloading;
     startDownload(0);
 }
@@ -259,9 +257,10 @@ bool UD::downloadingSignature() const
 bool UD::takeBlocks()
 {
     for (;;) {
-        const QByteArray block = Inet1->read(kBlock);
-        if (block.isEmpty())
+        const qint64 got = Inet1->read(m_block.get(), kBlock);
+        if (got == 0)
             return true;
+        const QByteArrayView block(m_block.get(), got);
         if (downloadingSignature()) {
             QByteArray &bytes = m_signatureFiles[m_entries[currentFile].name];
             bytes += block;
