@@ -18,10 +18,6 @@
 namespace {
 
 constexpr int kNameAttempts = 16;
-// Written data goes to the disk in the background every this many bytes, so
-// that the one sync at the end of a file has little left to wait for.
-constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
-
 QString reason()
 {
     return AtomicFile::reasonFor(errno);
@@ -61,8 +57,6 @@ struct StagedInstall::Staged
     QByteArray path;
     int fd = -1;
     qint64 size = 0;
-    // Up to here the data is on its way to the disk.
-    qint64 writtenBack = 0;
     // What SHA256SUMS and the journal know the file by.
     Sha256 hash;
     QByteArray sha256;
@@ -113,12 +107,6 @@ bool StagedInstall::write(QByteArrayView block)
         return fail(QStringLiteral("写入失败：%1").arg(AtomicFile::reasonFor(error)));
     staged.hash.addData(block);
     staged.size += block.size();
-    // Only a start: the sync in finish() is what makes the file safe.
-    if (staged.size - staged.writtenBack >= kWritebackBytes) {
-        ::sync_file_range(staged.fd, staged.writtenBack, staged.size - staged.writtenBack,
-                          SYNC_FILE_RANGE_WRITE);
-        staged.writtenBack = staged.size;
-    }
     return true;
 }
 
