@@ -62,6 +62,7 @@ run_ours() {
     sed -n 's/.* seconds=\([0-9.]*\).*/\1/p' <<<"$line" >>"$work/$1.seconds"
     sed -n 's/.* vmhwm=\([0-9]*\) kB.*/\1/p' <<<"$line" >>"$work/ours.kb"
     sed -n 's/.* sha256=\([0-9.]*\).*/\1/p' <<<"$line" >>"$work/sha256.seconds"
+    sed -n 's/.* uiwait=\([0-9.]*\).*/\1/p' <<<"$line" >>"$work/uiwait.ms"
 }
 
 # curl writes the file and sync(1) syncs it, as the updater syncs each file
@@ -109,4 +110,5 @@ awk -v o="$ours_med" -v g="$signed_med" -v c="$sync_med" -v k="$peak_kb" -v s="$
 awk -v h="$(median "$work/sha256.seconds")" -v s="$size_mb" -v t="$(median "$work/signed.seconds")" 'BEGIN {
     printf "SHA-256 (libcrypto) of the file alone, in the strip'"'"'s 1 MB blocks: %.3f s median (%.0f MB/s), taken as the bytes arrive in both runs; the signed run'"'"'s median time: %.3f s\n", h, s / h, t
 }'
+echo "The UI thread's longest wait (a 5 ms timer) in each updater run, from 确定 to the file in place: median $(median "$work/uiwait.ms") ms, at most $(sort -n "$work/uiwait.ms" | tail -n 1) ms; while the file streams the thread takes one block at a time, and the longest wait is the file's one sync, which runs on it."
 echo "Loopback, python3 http.server ($(python3 --version 2>&1)), $(nproc) cores; each run writes into a folder on the same disk; the updater's time runs from 确定 (the strip's load: notice page, sharing pages, downloads) to the file renamed into place (data synced to disk), curl+fsync's from its start to the end of sync(1)."
