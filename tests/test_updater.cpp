@@ -625,6 +625,15 @@ private slots:
             QVERIFY(install.begin(u"b.bin"_s) && install.write("b"));
             QVERIFY(!install.commit()); // the short one never finished
         }
+        // An install dropped while a file syncs waits for the sync, and answers nobody.
+        int answers = 0;
+        {
+            StagedInstall install(updater.dir.path());
+            QVERIFY(install.begin(u"c.bin"_s) && install.write(QByteArray(1 << 20, 'c')));
+            install.finishInBackground(-1, [&answers](bool) { ++answers; });
+        }
+        QTest::qWait(50);
+        QCOMPARE(answers, 0);
         QCOMPARE(updater.files(), QStringList{u"a.bin"_s});
         QCOMPARE(updater.read(u"a.bin"_s), QByteArray("old"));
     }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QFutureWatcher>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -32,6 +33,11 @@ public:
     // length is expectedLength (any length when that is -1), and a program
     // file must be a whole executable for this machine.
     bool finish(qint64 expectedLength);
+    // The same, with the sync on a thread of its own, so that the caller's
+    // thread goes on meanwhile; done(ok) follows on the caller's thread (at
+    // once for a file that is refused), unless this object has gone by then
+    // (which waits for the sync). done may destroy this object.
+    void finishInBackground(qint64 expectedLength, std::function<void(bool)> done);
     qint64 written() const;
 
     // Each finished file by its entry name, with its SHA-256.
@@ -53,10 +59,18 @@ public:
 private:
     struct Staged;
     bool fail(const QString &why);
+    std::shared_ptr<Staged> arrived(qint64 expectedLength);
+    bool synced(Staged &staged, int error);
 
     QString m_folder;
     QList<std::shared_ptr<Staged>> m_files;
     QString m_error;
     QStringList m_left;
     std::function<void(int)> m_stepHook;
+    // Of the background sync; made at the first one.
+    std::unique_ptr<QFutureWatcher<int>> m_watcher;
+    // Its answer is being given, inside the watcher's signal; and whether
+    // this object is still there once it has been.
+    bool m_answering = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -288,31 +288,33 @@ void UD::showProgress(bool now)
     ProgressBar1->setValue(int(std::min(written, m_length) / m_barScale));
 }
 
-// The file that has just arrived whole is kept for placing, or fails the update.
-bool UD::keepArrived()
-{
-    if (!takeBlocks())
-        return false;
-    if (!downloadingSignature()) {
-        if (m_install->finish(m_length))
-            return true;
-        failUpdate(m_install->errorString());
-        return false;
-    }
-    const qint64 size = m_signatureFiles.value(m_entries[currentFile].name).size();
-    if (m_length < 0 || size == m_length)
-        return true;
-    failUpdate(QStringLiteral("%1 不完整：收到 %2 字节，应为 %3 字节")
-                   .arg(m_entries[currentFile].name)
-                   .arg(size)
-                   .arg(m_length));
-    return false;
-}
-
 void UD::fileArrived()
 {
-    if (!keepArrived())
+    if (!takeBlocks())
         return;
+    if (!downloadingSignature()) {
+        // The sync runs beside the window, which goes on answering.
+        m_install->finishInBackground(m_length, [this](bool ok) {
+            if (ok)
+                fileKept();
+            else
+                failUpdate(m_install->errorString());
+        });
+        return;
+    }
+    const qint64 size = m_signatureFiles.value(m_entries[currentFile].name).size();
+    if (m_length >= 0 && size != m_length) {
+        failUpdate(QStringLiteral("%1 不完整：收到 %2 字节，应为 %3 字节")
+                       .arg(m_entries[currentFile].name)
+                       .arg(size)
+                       .arg(m_length));
+        return;
+    }
+    fileKept();
+}
+
+void UD::fileKept()
+{
     if (m_length < 0)
         ProgressBar1->setRange(0, 100);
     else

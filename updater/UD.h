@@ -61,7 +61,8 @@ private:
     void readSharePage(const QString &page);
     void startDownload(int index);
     void fileArrived();
-    bool keepArrived();
+    // The file that has just arrived whole is kept: the next one, or the placing.
+    void fileKept();
     bool takeBlocks();
     void placeFiles();
     void setBarTotal(qint64 length);
