@@ -110,5 +110,5 @@ awk -v o="$ours_med" -v g="$signed_med" -v c="$sync_med" -v k="$peak_kb" -v s="$
 awk -v h="$(median "$work/sha256.seconds")" -v s="$size_mb" -v t="$(median "$work/signed.seconds")" 'BEGIN {
     printf "SHA-256 (libcrypto) of the file alone, in the strip'"'"'s 1 MB blocks: %.3f s median (%.0f MB/s), taken as the bytes arrive in both runs; the signed run'"'"'s median time: %.3f s\n", h, s / h, t
 }'
-echo "The UI thread's longest wait (a 5 ms timer) in each updater run, from 确定 to the file in place: median $(median "$work/uiwait.ms") ms, at most $(sort -n "$work/uiwait.ms" | tail -n 1) ms; while the file streams the thread takes one block at a time, and the longest wait is the file's one sync, which runs on it."
+echo "The UI thread's longest wait (a 5 ms timer) in each updater run, from 确定 to the file in place: median $(median "$work/uiwait.ms") ms, at most $(sort -n "$work/uiwait.ms" | tail -n 1) ms; it takes the file one block at a time, and the file's sync runs on a thread of its own."
 echo "Loopback, python3 http.server ($(python3 --version 2>&1)), $(nproc) cores; each run writes into a folder on the same disk; the updater's time runs from 确定 (the strip's load: notice page, sharing pages, downloads) to the file renamed into place (data synced to disk), curl+fsync's from its start to the end of sync(1)."
