@@ -4,15 +4,20 @@
 // updater does, and is killed with SIGKILL after its first rename. Then either
 // PROGRAM is started from the folder and the folder is looked at every
 // millisecond until the journal and every temporary file are gone, or
-// InstallJournal::recover() runs in this process. Prints one line per way:
-// the median, minimum and maximum milliseconds from the kill to the repair.
+// InstallJournal::recover() runs in this process: as the kill left it, or
+// with the waiting big.bin's modification time changed, so that the journal
+// cannot vouch for it and it is read (beside it, the time SHA-256 takes to
+// read that file alone). Prints one line per way: the median, minimum and
+// maximum milliseconds from the kill to the repair.
 //
 // Usage: bench_repair PROGRAM [SIZE_MB] [ROUNDS]
 #include "StagedInstall.h"
 
 #include "InstallJournal.h"
+#include "Sha256.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -115,6 +120,29 @@ double repairInProcess(const QString &folder)
     return repaired(folder) ? clock.nsecsElapsed() / 1e6 : -1;
 }
 
+// The new big.bin, waiting under its temporary name (the one of its size).
+QString waitingBig(const QString &folder, qint64 bigSize)
+{
+    for (const QFileInfo &file :
+         QDir(folder).entryInfoList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden)) {
+        if (file.size() == bigSize)
+            return file.filePath();
+    }
+    return {};
+}
+
+// Milliseconds SHA-256 takes to read the file.
+double readTime(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray digest = Sha256::ofFile(file.handle());
+    return digest.isEmpty() ? -1 : clock.nsecsElapsed() / 1e6;
+}
+
 void printLine(const char *way, QList<double> ms)
 {
     std::sort(ms.begin(), ms.end());
@@ -136,22 +164,34 @@ int main(int argc, char *argv[])
     const QString program = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
     const qint64 bigSize = (argc > 2 ? QByteArray(argv[2]).toLongLong() : 96) * 1024 * 1024;
     const int rounds = argc > 3 ? QByteArray(argv[3]).toInt() : 5;
-    QList<double> started, inProcess;
-    for (int round = 0; round < 2 * rounds; ++round) {
+    QList<double> started, inProcess, unvouched, reads;
+    for (int round = 0; round < 3 * rounds; ++round) {
         QTemporaryDir folder;
         if (!killPlacing(folder.path(), program, bigSize)) {
             std::fprintf(stderr, "could not lay out a killed update in %s\n", qPrintable(folder.path()));
             return 1;
         }
-        const bool start = round % 2 == 0;
-        const double ms = start ? repairByStart(folder.path(), program) : repairInProcess(folder.path());
+        const int way = round % 3;
+        if (way == 2) {
+            QFile big(waitingBig(folder.path(), bigSize));
+            if (!big.open(QIODevice::ReadWrite) || !big.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                                                    QFileDevice::FileModificationTime)) {
+                std::fprintf(stderr, "could not change the waiting big.bin\n");
+                return 1;
+            }
+            reads << readTime(big.fileName());
+        }
+        const double ms = way == 0 ? repairByStart(folder.path(), program) : repairInProcess(folder.path());
         if (ms < 0) {
-            std::fprintf(stderr, "the folder was not repaired (%s)\n", start ? "program start" : "recover()");
+            std::fprintf(stderr, "the folder was not repaired (%s)\n",
+                         way == 0 ? "program start" : "recover()");
             return 1;
         }
-        (start ? started : inProcess) << ms;
+        (way == 0 ? started : way == 1 ? inProcess : unvouched) << ms;
     }
     printLine(qPrintable(QStringLiteral("start_of_%1").arg(QFileInfo(program).fileName())), started);
     printLine("recover_in_process", inProcess);
+    printLine("recover_unvouched", unvouched);
+    printLine("read_big", reads);
     return 0;
 }

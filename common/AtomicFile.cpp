@@ -86,10 +86,10 @@ QString reasonFor(int error)
     }
 }
 
-int writeAll(int fd, const QByteArray &bytes)
+int writeAll(int fd, QByteArrayView bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
         if (n > 0)
             done += n;
         else if (n == 0)

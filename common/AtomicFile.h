@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // Files that are replaced whole: the bytes go to a temporary file beside the
@@ -20,7 +21,7 @@ QString reasonFor(int error);
 
 // Writes all of bytes to the open file fd, going on after interruptions and
 // short writes. Returns 0, or the errno value of the failure.
-int writeAll(int fd, const QByteArray &bytes);
+int writeAll(int fd, QByteArrayView bytes);
 
 // Moves the file `from` over `to` in one step of the file system: at every
 // moment `to` names either its old file or the new one. On failure both files

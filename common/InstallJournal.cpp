@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 #include "FolderLock.h"
 #include "RegularFile.h"
+#include "Sha256.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -24,7 +25,9 @@ const QString kPrefix = QStringLiteral(".KivuUpdate-");
 const QString kStagedSuffix = QStringLiteral(".part");
 const QString kBackupSuffix = QStringLiteral(".old");
 const QString kJournalTemporary = kFileName + QStringLiteral(".new");
-const QByteArray kHeader = "TamselMP3Player install journal 1";
+const QByteArray kHeader = "TamselMP3Player install journal 2";
+// Written by updaters up to 13.05.22: no identities, BLAKE2b-256 digests.
+const QByteArray kHeaderBlake2b = "TamselMP3Player install journal 1";
 const QByteArray kEnd = "end";
 constexpr qint64 kMaxJournalBytes = 1024 * 1024;
 constexpr int kDigestBytes = 32;
@@ -40,22 +43,35 @@ bool exists(const QByteArray &path)
     return ::lstat(path.constData(), &info) == 0;
 }
 
-// Whether path is a regular file of exactly this size and digest.
-bool holdsContent(const QByteArray &path, qint64 size, const QByteArray &digest)
+struct Journal
 {
+    QList<Entry> entries;
+    // Of an earlier updater: the digests are BLAKE2b's and there are no identities.
+    bool blake2b = false;
+};
+
+qint64 modifiedNs(const struct stat &info)
+{
+    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+// Whether path holds the entry's new file: the very file (its identity), or
+// failing that, a regular file of its size and digest, read and hashed.
+bool holdsNew(const QString &folder, const QString &name, const Entry &entry, bool blake2b = false)
+{
+    const QByteArray path = pathOf(folder, name);
     struct stat info = {};
-    if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != size)
+    if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != entry.size)
         return false;
+    if (!blake2b && info.st_ino == entry.inode && modifiedNs(info) == entry.modifiedNs)
+        return true;
     QFile file;
     if (!RegularFile::openForReading(&file, QFile::decodeName(path)))
         return false;
-    QCryptographicHash hash(kContentHash);
-    return hash.addData(&file) && hash.result() == digest;
-}
-
-bool holdsNew(const QString &folder, const QString &name, const Entry &entry)
-{
-    return holdsContent(pathOf(folder, name), entry.size, entry.digest);
+    if (!blake2b)
+        return Sha256::ofFile(file.handle()) == entry.digest;
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    return hash.addData(&file) && hash.result() == entry.digest;
 }
 
 void fail(Outcome &outcome, const QString &text)
@@ -87,7 +103,8 @@ QByteArray journalText(const QList<Entry> &entries)
     QByteArray text = kHeader + '\n';
     for (const Entry &entry : entries) {
         text += entry.staged.toUtf8() + '\t' + entry.target.toUtf8() + '\t' + entry.backup.toUtf8() + '\t' +
-                QByteArray::number(entry.size) + '\t' + entry.digest.toHex() + '\n';
+                QByteArray::number(entry.size) + '\t' + entry.digest.toHex() + '\t' +
+                QByteArray::number(entry.inode) + '\t' + QByteArray::number(entry.modifiedNs) + '\n';
     }
     return text + kEnd + '\n';
 }
@@ -122,7 +139,7 @@ bool removeJournal(const QString &folder)
     return true;
 }
 
-std::optional<QList<Entry>> readJournal(const QString &folder)
+std::optional<Journal> readJournal(const QString &folder)
 {
     QFile file;
     if (!RegularFile::openForReading(&file, QFile::decodeName(pathOf(folder, kFileName))))
@@ -130,37 +147,47 @@ std::optional<QList<Entry>> readJournal(const QString &folder)
     const QByteArray text = file.read(kMaxJournalBytes + 1);
     QList<QByteArray> lines = text.split('\n');
     // The header, the entries, the end line and the empty piece after its break.
-    if (text.size() > kMaxJournalBytes || lines.size() < 3 || lines.takeFirst() != kHeader ||
-        !lines.takeLast().isEmpty() || lines.takeLast() != kEnd)
+    if (text.size() > kMaxJournalBytes || lines.size() < 3 || !lines.takeLast().isEmpty() ||
+        lines.takeLast() != kEnd)
         return std::nullopt;
-    QList<Entry> entries;
+    Journal journal;
+    const QByteArray header = lines.takeFirst();
+    journal.blake2b = header == kHeaderBlake2b;
+    if (header != kHeader && !journal.blake2b)
+        return std::nullopt;
     QSet<QString> targets;
     for (const QByteArray &line : std::as_const(lines)) {
         const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() != 5)
+        if (fields.size() != (journal.blake2b ? 5 : 7))
             return std::nullopt;
         Entry entry;
         entry.staged = QString::fromUtf8(fields[0]);
         entry.target = QString::fromUtf8(fields[1]);
         entry.backup = QString::fromUtf8(fields[2]);
-        bool sized = false;
+        bool sized = false, identified = true;
         entry.size = fields[3].toLongLong(&sized);
         entry.digest = QByteArray::fromHex(fields[4]);
+        if (!journal.blake2b) {
+            bool inode = false, modified = false;
+            entry.inode = fields[5].toULongLong(&inode);
+            entry.modifiedNs = fields[6].toLongLong(&modified);
+            identified = inode && modified;
+        }
         const bool stagedOk = isOurTemporary(entry.staged) && !entry.staged.endsWith(kBackupSuffix);
         const bool backupOk = entry.backup.isEmpty() || entry.backup == entry.staged + kBackupSuffix;
         if (!stagedOk || !backupOk || !isPlainName(entry.target) || targets.contains(entry.target) ||
-            !sized || entry.size < 0 || fields[4].size() != 2 * kDigestBytes ||
+            !sized || !identified || entry.size < 0 || fields[4].size() != 2 * kDigestBytes ||
             entry.digest.size() != kDigestBytes)
             return std::nullopt;
         targets.insert(entry.target);
-        entries.append(entry);
+        journal.entries.append(entry);
     }
-    return entries;
+    return journal;
 }
 
 // Gives each target its old file back, newest first, and removes the new
 // files' temporaries. Returns the targets that could not be put back.
-QStringList rollBack(const QString &folder, const QList<Entry> &entries)
+QStringList rollBack(const QString &folder, const QList<Entry> &entries, bool blake2b = false)
 {
     QStringList left;
     for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
@@ -178,7 +205,7 @@ QStringList rollBack(const QString &folder, const QList<Entry> &entries)
                 if (exists(backup))
                     ::unlink(backup.constData());
             }
-        } else if (holdsNew(folder, it->target, *it) && ::unlink(target.constData()) != 0) {
+        } else if (holdsNew(folder, it->target, *it, blake2b) && ::unlink(target.constData()) != 0) {
             left << it->target;
             continue;
         }
@@ -207,8 +234,8 @@ void removeBackups(const QString &folder, const QList<Entry> &entries)
     }
 }
 
-// A second name for the old file, or where the file system has none, a copy
-// on disk.
+// A second name for the old file, or where the file system has none (or
+// will not link another's file), a copy on disk. A copy that fails goes again.
 bool makeBackup(const QByteArray &target, const QByteArray &backup)
 {
     if (::link(target.constData(), backup.constData()) == 0)
@@ -217,17 +244,20 @@ bool makeBackup(const QByteArray &target, const QByteArray &backup)
         return false;
     namespace fs = std::filesystem;
     std::error_code code;
-    if (!fs::copy_file(target.toStdString(), backup.toStdString(), code)) {
-        errno = code.value();
-        return false;
+    bool made = fs::copy_file(target.toStdString(), backup.toStdString(), code);
+    int error = code.value();
+    if (made) {
+        const int fd = ::open(backup.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        made = fd >= 0 && ::fsync(fd) == 0;
+        error = errno;
+        if (fd >= 0)
+            ::close(fd);
     }
-    const int fd = ::open(backup.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    const int error = errno;
-    if (fd >= 0)
-        ::close(fd);
+    // The name was free (link said so): whatever stands there now is our copy.
+    if (!made && error != EEXIST)
+        ::unlink(backup.constData());
     errno = error;
-    return synced;
+    return made;
 }
 
 QStringList namesOfOurs(const QString &folder)
@@ -288,6 +318,16 @@ Outcome place(const QString &folder, QList<Entry> entries, const std::function<v
     };
     Outcome outcome;
     step(0);
+    for (Entry &entry : entries) {
+        struct stat staged = {};
+        if (::lstat(pathOf(folder, entry.staged).constData(), &staged) != 0 || !S_ISREG(staged.st_mode) ||
+            staged.st_size != entry.size) {
+            fail(outcome, QStringLiteral("无法替换 %1：%2").arg(entry.target, reason()));
+            return outcome;
+        }
+        entry.inode = staged.st_ino;
+        entry.modifiedNs = modifiedNs(staged);
+    }
     for (qsizetype i = 0; i < entries.size(); ++i) {
         Entry &entry = entries[i];
         const QByteArray target = pathOf(folder, entry.target);
@@ -352,23 +392,24 @@ Repair recover(const QString &folder)
         return Repair::Skipped;
     Repair repair = Repair::Nothing;
     if (exists(pathOf(folder, kFileName))) {
-        const std::optional<QList<Entry>> entries = readJournal(folder);
-        if (!entries) {
+        const std::optional<Journal> journal = readJournal(folder);
+        if (!journal) {
             // Not one we wrote: nothing it names is touched, nor anything it may need.
             qWarning("%s is damaged; the update files are left as they are", qPrintable(kFileName));
             return Repair::Unfinished;
         }
+        const QList<Entry> &entries = journal->entries;
         // Forward when each new file waits complete or is in place already.
         QList<bool> waiting;
         bool forward = true;
-        for (const Entry &entry : *entries) {
-            waiting << holdsNew(folder, entry.staged, entry);
-            forward = forward && (waiting.last() || holdsNew(folder, entry.target, entry));
+        for (const Entry &entry : entries) {
+            waiting << holdsNew(folder, entry.staged, entry, journal->blake2b);
+            forward = forward && (waiting.last() || holdsNew(folder, entry.target, entry, journal->blake2b));
         }
         repair = Repair::RolledForward;
-        if (!forward || !rollForward(folder, *entries, waiting)) {
+        if (!forward || !rollForward(folder, entries, waiting)) {
             repair = Repair::RolledBack;
-            const QStringList left = rollBack(folder, *entries);
+            const QStringList left = rollBack(folder, entries, journal->blake2b);
             if (!left.isEmpty()) {
                 qWarning("cannot put back %s", qPrintable(left.join(QStringLiteral(", "))));
                 return Repair::Unfinished;

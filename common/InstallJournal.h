@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,12 +17,16 @@
 // the old ones in turn, syncs the folder, removes the journal (synced again)
 // and last the backups. Whatever ends the placing, after the next start's
 // recover() the folder is wholly old or wholly new.
+//
+// The journal names each new file with its size, its SHA-256 and the identity
+// the file system gave it (inode and modification time, which renames keep).
+// It is written only after every new file was synced whole under its name, so
+// a file that still has that identity is that complete file: the repair takes
+// it without reading it. It reads, and hashes, only a file whose identity no
+// longer matches (a file system that renumbers its files after a restart, say).
 namespace InstallJournal {
 
 inline const QString kFileName = QStringLiteral(".KivuUpdate.journal");
-// How the journal knows a file's contents: BLAKE2b runs at several times
-// SHA-256's speed here, so that the download it is fed from hardly notices it.
-constexpr QCryptographicHash::Algorithm kContentHash = QCryptographicHash::Blake2b_256;
 
 struct Entry
 {
@@ -34,9 +37,12 @@ struct Entry
     // The old file's second name while placing runs; empty when the target
     // did not exist. place() fills it in.
     QString backup;
-    // Of the new file: what tells a complete one (its digest is kContentHash's).
+    // Of the new file: its size and SHA-256, taken while it was written.
     qint64 size = 0;
     QByteArray digest;
+    // The new file's identity; place() fills it in.
+    quint64 inode = 0;
+    qint64 modifiedNs = -1;
 };
 
 // A fresh name for a new file's temporary (.KivuUpdate-xxxxxxxx.part).

@@ -29,6 +29,8 @@ Transfer::Transfer(QObject *parent) : QObject(parent), m_manager(new QNetworkAcc
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this,
             [this] { fail(QStringLiteral("%1 秒内没有完成").arg(seconds(m_deadlineMs))); });
+    m_speedWindow.setInterval(kTimeoutMs);
+    connect(&m_speedWindow, &QTimer::timeout, this, &Transfer::checkSpeed);
 }
 
 Transfer::~Transfer()
@@ -40,6 +42,13 @@ void Transfer::setIdleTimeout(int ms)
 {
     m_idleTimeoutMs = ms;
     m_deadlineMs = ms * kDeadlineFactor;
+    m_speedWindow.setInterval(ms);
+}
+
+void Transfer::setLowestSpeed(qint64 bytesPerSecond, int windowMs)
+{
+    m_lowestSpeed = bytesPerSecond;
+    m_speedWindow.setInterval(windowMs);
 }
 
 void Transfer::openUrl(const QString &address)
@@ -55,6 +64,7 @@ void Transfer::execute(const QString &address)
 void Transfer::cancel()
 {
     m_deadline.stop();
+    m_speedWindow.stop();
     m_running = false;
     if (QNetworkReply *reply = m_reply.data()) {
         m_reply.clear();
@@ -149,6 +159,11 @@ void Transfer::onMetaData()
         return;
     }
     m_contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    // The speed counts from the answer on: the time before it is the time-out's.
+    if (m_lowestSpeed > 0 && !m_speedWindow.isActive()) {
+        m_windowStart = received();
+        m_speedWindow.start();
+    }
     setState(ReceivingResponse);
 }
 
@@ -211,6 +226,7 @@ void Transfer::onFinished()
         return;
     }
     m_deadline.stop();
+    m_speedWindow.stop();
     m_running = false;
     if (m_kind == Kind::Download) {
         // The reply stays until the next request: the rest of the body is
@@ -223,6 +239,24 @@ void Transfer::onFinished()
     const QByteArray page = std::exchange(m_page, {});
     setState(ResponseCompleted);
     emit pageFetched(true, page);
+}
+
+qint64 Transfer::received() const
+{
+    return (m_kind == Kind::Page ? m_page.size() : m_taken) + (m_reply ? m_reply->bytesAvailable() : 0);
+}
+
+void Transfer::checkSpeed()
+{
+    const qint64 now = received();
+    const int windowMs = m_speedWindow.interval();
+    if (now - m_windowStart < m_lowestSpeed * windowMs / 1000) {
+        fail(QStringLiteral("速度太慢：%1 秒内只收到 %2 字节")
+                 .arg(seconds(windowMs))
+                 .arg(now - m_windowStart));
+        return;
+    }
+    m_windowStart = now;
 }
 
 void Transfer::fail(const QString &why)
@@ -246,6 +280,15 @@ QByteArray Transfer::read(qint64 maxSize)
     const QByteArray block = m_reply ? m_reply->read(maxSize) : QByteArray();
     m_taken += block.size();
     return block;
+}
+
+qint64 Transfer::read(char *data, qint64 maxSize)
+{
+    const qint64 got = m_reply ? m_reply->read(data, maxSize) : 0;
+    if (got <= 0)
+        return 0;
+    m_taken += got;
+    return got;
 }
 
 qint64 Transfer::bytesAvailable() const

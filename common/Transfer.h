@@ -23,9 +23,10 @@ class QNetworkReply;
 // was cut, and it must not be empty. A page is at most 4 MB. Anything else
 // ends in Error, with the reason in errorString().
 //
-// Time: a request fails when no byte arrives for the time-out, and when it
-// has not finished within kDeadlineFactor times the time-out however steadily
-// bytes trickle in.
+// Time: a request fails when no byte arrives for the time-out, when fewer
+// bytes than the lowest speed allows arrive in one speed window of its answer
+// (a site that trickles), and when it has not finished within
+// kDeadlineFactor times the time-out.
 class Transfer : public QObject
 {
     Q_OBJECT
@@ -43,13 +44,18 @@ public:
     // request, and so does a request still running after 15 minutes.
     static constexpr int kTimeoutMs = 30 * 1000;
     static constexpr int kDeadlineFactor = 30;
+    // Once the answer has begun, each time-out's span must bring this many
+    // bytes per second: 30 kB in 30 s. A slow real link does 50 times that.
+    static constexpr qint64 kLowestSpeed = 1024;
     static constexpr qint64 kDefaultPageLimit = 4 * 1024 * 1024;
 
     explicit Transfer(QObject *parent = nullptr);
     ~Transfer() override;
 
-    // Sets the time-out and, from it, the deadline.
+    // Sets the time-out and, from it, the speed window and the deadline.
     void setIdleTimeout(int ms);
+    // Sets the lowest speed and its window alone (after setIdleTimeout); 0 bytes: none.
+    void setLowestSpeed(qint64 bytesPerSecond, int windowMs);
     // Sets the deadline alone (after setIdleTimeout, which resets it).
     void setDeadline(int ms) { m_deadlineMs = ms; }
     void setPageLimit(qint64 bytes) { m_pageLimit = bytes; }
@@ -74,6 +80,8 @@ public:
 
     // The body's bytes received and not read yet, at most maxSize of them.
     QByteArray read(qint64 maxSize);
+    // The same into data; how many (0 when none wait).
+    qint64 read(char *data, qint64 maxSize);
     qint64 bytesAvailable() const;
 
     // A page's bytes as text, in the character set its answer named (UTF-8
@@ -92,6 +100,9 @@ private:
     void onMetaData();
     void onReadyRead();
     void onFinished();
+    void checkSpeed();
+    // The answer's body bytes that have arrived so far.
+    qint64 received() const;
     QString wholeAnswerProblem(qint64 received) const;
     void fail(const QString &why);
     void setState(int state);
@@ -100,12 +111,16 @@ private:
     QNetworkAccessManager *m_manager;
     QPointer<QNetworkReply> m_reply;
     QTimer m_deadline;
+    QTimer m_speedWindow;
     Kind m_kind = Kind::Page;
     int m_state = Idle;
     bool m_running = false;
     quint64 m_generation = 0;
     int m_idleTimeoutMs = kTimeoutMs;
     int m_deadlineMs = kTimeoutMs * kDeadlineFactor;
+    qint64 m_lowestSpeed = kLowestSpeed;
+    // What had arrived when the current speed window began.
+    qint64 m_windowStart = 0;
     qint64 m_pageLimit = kDefaultPageLimit;
     QByteArray m_page;
     // Of a download: the bytes handed out by read().

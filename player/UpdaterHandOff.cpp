@@ -3,15 +3,22 @@
 #include "FrmPlayer.h"
 
 #include "AppInfo.h"
+#include "AtomicFile.h"
+#include "ElfImage.h"
 #include "Names.h"
 #include "WindowPresence.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QScopeGuard>
 #include <QTimer>
 
-#include <filesystem>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,20 +109,34 @@ void UpdaterHandOff::finishKillUD()
         Timer2->start();
         return;
     }
+    // Only a whole program for this machine takes the updater's place: the
+    // file is checked as it is opened, and renamed only while it is that file.
+    const QByteArray newPath8 = QFile::encodeName(newUpdater);
+    const int fd = ::open(newPath8.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const auto closeFd = qScopeGuard([fd] {
+        if (fd >= 0)
+            ::close(fd);
+    });
+    if (fd < 0 || !ElfImage::isWholeExecutable(fd)) {
+        failed(QStringLiteral("%1 is not a whole program for this machine").arg(newUpdater));
+        return;
+    }
     // The updater writes its successor as plain bytes; it takes the mode of
     // the file it replaces, run bit and all.
-    namespace fs = std::filesystem;
-    std::error_code code;
-    const fs::perms mode = fs::status(QFileInfo(updater).filesystemFilePath(), code).permissions();
-    const fs::path newPath = QFileInfo(newUpdater).filesystemFilePath();
-    fs::perms newMode = fs::perms::unknown;
-    if (!code)
-        newMode = fs::status(newPath, code).permissions();
+    struct stat checked = {}, installed = {}, named = {};
+    if (::fstat(fd, &checked) != 0 || ::stat(QFile::encodeName(updater).constData(), &installed) != 0) {
+        failed(AtomicFile::reasonFor(errno));
+        return;
+    }
     // Only a real change: a chmod is itself a change of the folder.
-    if (!code && newMode != mode)
-        fs::permissions(newPath, mode, code);
-    if (code) {
-        failed(QString::fromStdString(code.message()));
+    const mode_t mode = installed.st_mode & 07777;
+    if ((checked.st_mode & 07777) != mode && ::fchmod(fd, mode) != 0) {
+        failed(AtomicFile::reasonFor(errno));
+        return;
+    }
+    if (::lstat(newPath8.constData(), &named) != 0 || checked.st_dev != named.st_dev ||
+        checked.st_ino != named.st_ino) {
+        failed(QStringLiteral("%1 changed while it was checked").arg(newUpdater));
         return;
     }
     // One rename: KivuUpdate is the old updater or the new one at every moment.

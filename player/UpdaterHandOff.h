@@ -10,7 +10,8 @@ class QTimer;
 
 // Puts a new updater in the place of the old one. The updater cannot
 // overwrite its own running file, so it leaves its successor as NewKivuUpdate;
-// once no updater window is open, the player renames it over KivuUpdate.
+// once no updater window is open, the player renames it over KivuUpdate, if it
+// is a whole program for this machine (anything else stays where it is).
 //
 // Nothing polls: the program folder and the window records are watched, and
 // a look follows each change. The one change that leaves no trace is an

@@ -192,6 +192,9 @@ private slots:
         QTest::newRow("an updater at work is left alone") << 3 << int(UpdaterAtWork) << int(Unchanged);
         QTest::newRow("a read-only folder still starts") << 3 << int(ReadOnlyFolder) << int(Unchanged);
         QTest::newRow("a damaged journal is left as it is") << 3 << int(DamagedJournal) << int(Unchanged);
+        // The journal cannot vouch for a file that lost its identity: it is read, and still taken.
+        QTest::newRow("new files that lost their identity are read") << 3 << int(IdentityLost) << int(New);
+        QTest::newRow("a journal of an earlier updater (BLAKE2b)") << 3 << int(EarlierJournal) << int(New);
     }
 
     void kill_atAnyStep_leavesTheFolderWhollyOldOrNew()
@@ -212,6 +215,26 @@ private slots:
         QVERIFY(then != StagedCut || staged.resize(1));
         QVERIFY(then != DamagedJournal ||
                 (journal.open(QIODevice::Append) && journal.write("a.bin\t..\n") && journal.flush()));
+        if (then == IdentityLost)
+            QVERIFY(staged.open(QIODevice::ReadWrite) &&
+                    staged.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                       QFileDevice::FileModificationTime));
+        if (then == EarlierJournal) {
+            // As updaters up to 13.05.22 wrote it: five fields, the new contents' BLAKE2b-256.
+            QVERIFY(journal.open(QIODevice::ReadWrite));
+            QList<QByteArray> lines = journal.readAll().split('\n');
+            lines[0] = "TamselMP3Player install journal 1";
+            for (QByteArray &line : lines) {
+                QList<QByteArray> fields = line.split('\t');
+                if (fields.size() < 7)
+                    continue;
+                fields[4] =
+                    QCryptographicHash::hash("new " + fields[1], QCryptographicHash::Blake2b_256).toHex();
+                line = fields.mid(0, 5).join('\t');
+            }
+            QVERIFY(journal.resize(0) && journal.write(lines.join('\n')) > 0 && journal.flush());
+            journal.close();
+        }
         std::optional<FolderLock> updater;
         if (then == UpdaterAtWork)
             updater.emplace(dir.path());
@@ -249,6 +272,7 @@ private slots:
         QTest::addColumn<int>("fault");
         QTest::newRow("roll-back fails halfway") << int(RollBackFails);
         QTest::newRow("only our own leftovers are swept") << int(Leftovers);
+        QTest::newRow("a backup copy cut short is not left behind") << int(BackupCopyCut);
     }
 
     void fault_isHandledWithoutLosingAFile()
@@ -273,6 +297,27 @@ private slots:
                                   u".KivuUpdate-qwerty.part=?"_s, u".KivuUpdate-x.part=x"_s,
                                   u".KivuUpdate-zxcvbn.part=old b.bin"_s, u"a.bin=old a.bin"_s,
                                   u"b.bin=old b.bin"_s}));
+        } else if (fault == BackupCopyCut) {
+            // An installed file of root's cannot be linked by another user
+            // (protected hard links): its backup is a copy, which the disk cuts.
+            QFile hardlinks(u"/proc/sys/fs/protected_hardlinks"_s);
+            if (::getuid() != 0 || !hardlinks.open(QIODevice::ReadOnly) ||
+                hardlinks.readAll().trimmed() != "1")
+                QSKIP("needs root and protected hard links");
+            writeFile(dir.filePath(kNames[0]), QByteArray("old a.bin").repeated(8000));
+            const QStringList old = folderState(folder);
+            giveToUnprivileged(folder);
+            QCOMPARE(::chown(QFile::encodeName(dir.filePath(kNames[0])).constData(), 0, 0), 0);
+            {
+                UnprivilegedFiles unprivileged;
+                FileSizeLimit disk(4096);
+                QVERIFY(unprivileged.active() && disk.active());
+                StagedInstall install(folder);
+                QVERIFY(!placeNewFiles(install, {}));
+                QVERIFY2(install.errorString().startsWith(u"无法替换 a.bin"_s),
+                         qPrintable(install.errorString()));
+            }
+            QCOMPARE(folderState(folder), old);
         } else {
             // The folder turns read-only after the first rename: neither the
             // next rename nor the way back can be made.
@@ -302,10 +347,12 @@ private:
         StartUpdater,
         UpdaterAtWork,
         ReadOnlyFolder,
-        DamagedJournal
+        DamagedJournal,
+        IdentityLost,
+        EarlierJournal
     };
     enum After { Old, New, Unchanged };
-    enum Fault { RollBackFails, Leftovers };
+    enum Fault { RollBackFails, Leftovers, BackupCopyCut };
 
     MinisignSigner m_signer;
     MinisignSigner m_otherSigner;

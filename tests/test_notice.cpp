@@ -183,10 +183,12 @@ private slots:
         row("closes at once", Response(small, S::CloseAtOnce), "连接出错");
         row("stalls", Response(small, S::Stall), timedOut);
         row("never answers", Response(small, S::NeverAnswer), timedOut);
-        // A byte every 50 ms beats the time-out, not the deadline.
+        // A byte every 50 ms beats the time-out and the lowest speed, not the deadline.
         Response trickle(small, S::Trickle);
         trickle.trickleMs = 50;
         row("trickles past the deadline", trickle, "秒内没有完成");
+        trickle.trickleMs = 200;
+        row("trickles below the lowest speed", trickle, "速度太慢");
         row("over the page cap", Response(file.repeated(5)), "页面太大", "");
         row("over the page cap, no length", Response(file.repeated(5), S::NoContentLength), "页面太大",
             noLength);
@@ -205,6 +207,7 @@ private slots:
         Transfer page, file;
         for (Transfer *transfer : {&page, &file}) {
             transfer->setIdleTimeout(300);
+            transfer->setLowestSpeed(10, 500);
             transfer->setDeadline(1200);
         }
         QSignalSpy fetched(&page, &Transfer::pageFetched);

@@ -63,6 +63,7 @@ struct HandOff
     bool oldThere = true, newBeforeStart = true;
     int failures = 0;    // renames that fail before one works
     bool direct = false; // not loaded, no watch: only a call of killUD
+    bool program = true; // the new file is a whole program for this machine
 };
 
 // A page laid out as the makers write theirs: paragraphs back to back, the
@@ -101,6 +102,13 @@ void writeFile(const QString &path, const QByteArray &bytes, int mode)
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
     file.close();
     fs::permissions(QFileInfo(path).filesystemFilePath(), fs::perms(mode));
+}
+
+// A real program of this machine, standing in for a new updater.
+const QByteArray &program()
+{
+    static const QByteArray bytes = readAll(QStandardPaths::findExecutable(QStringLiteral("true")));
+    return bytes;
 }
 
 QStringList boxes(const ScriptedPrompts &prompts)
@@ -498,6 +506,8 @@ private slots:
         // A failed rename loses nothing; the player goes on and tries again.
         QTest::newRow("rename fails twice") << HandOff{.failures = 2};
         QTest::newRow("killUD returns at once, swaps after the rest") << HandOff{.direct = true};
+        // A script or a cut file is never swapped in, however often the watch looks.
+        QTest::newRow("the new file is no program") << HandOff{.program = false};
     }
 
     void handOff()
@@ -531,8 +541,9 @@ private slots:
         const QString fresh = programFile(*player, "NewKivuUpdate");
         if (c.oldThere)
             writeFile(updater, "old", 0755);
+        const QByteArray newBody = c.program ? program() : QByteArray("#!/bin/sh\n");
         if (c.newBeforeStart)
-            writeFile(fresh, "new", 0644);
+            writeFile(fresh, newBody, 0644);
         if (c.direct) {
             player->window->killUD();
             QCOMPARE(readAll(updater), QByteArray("old"));
@@ -541,27 +552,27 @@ private slots:
         }
         if (c.failures) {
             QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 1, 5000);
-            QVERIFY(readAll(updater) == "old" && readAll(fresh) == "new" && player->window->isVisible());
+            QVERIFY(readAll(updater) == "old" && readAll(fresh) == newBody && player->window->isVisible());
         }
         QTest::qWait(300);
         if (!c.newBeforeStart)
-            writeFile(fresh, "new", 0644);
-        if (c.holder != NoWindow || !c.oldThere) {
+            writeFile(fresh, newBody, 0644);
+        if (c.holder != NoWindow || !c.oldThere || !c.program) {
             QTest::qWait(700);
-            QCOMPARE(readAll(fresh), QByteArray("new"));
+            QCOMPARE(readAll(fresh), newBody);
             QCOMPARE(readAll(updater), c.oldThere ? QByteArray("old") : QByteArray());
         }
-        if (c.oldThere) {
+        if (c.oldThere && c.program) {
             presence.reset();
             if (c.holder == ProcessKilled)
                 process.kill();
             process.closeWriteChannel();
             QVERIFY(c.holder == NoWindow || c.holder == WindowHere || process.waitForFinished(5000));
             QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(fresh), 10000);
-            QCOMPARE(readAll(updater), QByteArray("new"));
+            QCOMPARE(readAll(updater), newBody);
             QCOMPARE(fs::status(QFileInfo(updater).filesystemFilePath()).permissions(), fs::perms(0755));
         }
-        QCOMPARE(seen, QList<Seen>(c.oldThere ? c.failures + 1 : 0, Seen("new", "old")));
+        QCOMPARE(seen, QList<Seen>(c.oldThere && c.program ? c.failures + 1 : 0, Seen(newBody, "old")));
     }
 
     // ---- The skin ----

@@ -391,6 +391,7 @@ private slots:
         QByteArray otherMachine = updateBody(2);
         otherMachine[18] = char(otherMachine[18] == char(EM_X86_64) ? EM_AARCH64 : EM_X86_64);
         failed("the player for another machine", filePath(2), Response(otherMachine), 7);
+        failed("a script listed as NewKivuUpdate", {}, {}, 5, false, NewUpdaterListed);
         // Every name is checked, and every address found, before any file is fetched.
         failed("no file list", kNotice, Response("Ver13.05.23 更新日志"), 1);
         failed("no entry", kNotice, notice({}), 1);
@@ -425,7 +426,12 @@ private slots:
         const QStringList names = {kUpdater, u"skin.dll"_s, kProgram},
                           saved = {kNewUpdater, names[1], kProgram};
         QList<QByteArray> bodies = {updateBody(0), updateBody(1), updateBody(2)};
-        serveUpdate(names, bodies);
+        QStringList listed = names;
+        if (setup == NewUpdaterListed) {
+            listed[0] = kNewUpdater;
+            bodies[0] = "#!/bin/sh\n";
+        }
+        serveUpdate(listed, bodies);
         m_server.route(path, response);
         if (path == filePath(1))
             bodies[1] = response.body;
@@ -619,6 +625,15 @@ private slots:
             QVERIFY(install.begin(u"b.bin"_s) && install.write("b"));
             QVERIFY(!install.commit()); // the short one never finished
         }
+        // An install dropped while a file syncs waits for the sync, and answers nobody.
+        int answers = 0;
+        {
+            StagedInstall install(updater.dir.path());
+            QVERIFY(install.begin(u"c.bin"_s) && install.write(QByteArray(1 << 20, 'c')));
+            install.finishInBackground(-1, [&answers](bool) { ++answers; });
+        }
+        QTest::qWait(50);
+        QCOMPARE(answers, 0);
         QCOMPARE(updater.files(), QStringList{u"a.bin"_s});
         QCOMPARE(updater.read(u"a.bin"_s), QByteArray("old"));
     }
@@ -711,7 +726,17 @@ private:
     // Past the signal numbers.
     enum Change { NoChange = 100, FileChanged, Unsigned };
     enum Read { FileList, DownloadAddress, SavedName, HttpsAddress };
-    enum Setup { Plain, FreshFolder, DiskFull, FolderInPlace, OtherUpdater, PlayerOpen, NoRollBack, NoStart };
+    enum Setup {
+        Plain,
+        FreshFolder,
+        DiskFull,
+        FolderInPlace,
+        OtherUpdater,
+        PlayerOpen,
+        NoRollBack,
+        NoStart,
+        NewUpdaterListed
+    };
 
     static QString withEntities(QString address) { return address.replace(u'&', u"&amp;"_s); }
 

@@ -1,17 +1,18 @@
 #include "StagedInstall.h"
 
-#include "ElfImage.h"
 #include "UpdateFiles.h"
 
 #include "AtomicFile.h"
+#include "ElfImage.h"
 #include "InstallJournal.h"
+#include "Sha256.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <cerrno>
-#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +20,6 @@
 namespace {
 
 constexpr int kNameAttempts = 16;
-
 QString reason()
 {
     return AtomicFile::reasonFor(errno);
@@ -31,6 +31,8 @@ struct StagedInstall::Staged
 {
     ~Staged()
     {
+        // The sync's thread holds the descriptor until it is done.
+        syncing.waitForFinished();
         if (fd >= 0)
             ::close(fd);
         if (!kept && !path.isEmpty())
@@ -59,11 +61,11 @@ struct StagedInstall::Staged
     QByteArray path;
     int fd = -1;
     qint64 size = 0;
-    // What the journal knows the file by, and, when asked for, its SHA-256.
-    QCryptographicHash content{InstallJournal::kContentHash};
-    std::optional<QCryptographicHash> sha256Hash;
-    QByteArray digest;
+    // What SHA256SUMS and the journal know the file by.
+    Sha256 hash;
     QByteArray sha256;
+    // The sync of a file finished in the background: 0 or the errno value.
+    QFuture<int> syncing;
     bool finished = false;
     // Placed, or left in the journal's care: not to be removed.
     bool kept = false;
@@ -71,7 +73,16 @@ struct StagedInstall::Staged
 
 StagedInstall::StagedInstall(const QString &folder) : m_folder(folder) {}
 
-StagedInstall::~StagedInstall() = default;
+StagedInstall::~StagedInstall()
+{
+    *m_alive = false;
+    if (!m_watcher)
+        return;
+    // It tells nobody any more; from inside its own signal it goes a little later.
+    m_watcher->disconnect();
+    if (m_answering)
+        m_watcher.release()->deleteLater();
+}
 
 bool StagedInstall::fail(const QString &why)
 {
@@ -84,8 +95,6 @@ bool StagedInstall::begin(const QString &entryName)
     auto staged = std::make_shared<Staged>();
     staged->entryName = entryName;
     staged->savedName = UpdateFiles::savedName(entryName);
-    if (m_takesSha256)
-        staged->sha256Hash.emplace(QCryptographicHash::Sha256);
     m_files.removeIf([&staged](const auto &other) { return other->savedName == staged->savedName; });
     staged->fd = ::open(QFile::encodeName(m_folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     // A file system without unnamed files: a fresh name of ours at once.
@@ -104,16 +113,14 @@ bool StagedInstall::begin(const QString &entryName)
     return true;
 }
 
-bool StagedInstall::write(const QByteArray &block)
+bool StagedInstall::write(QByteArrayView block)
 {
     if (m_files.isEmpty() || m_files.last()->finished)
         return fail(QStringLiteral("没有正在写入的文件"));
     Staged &staged = *m_files.last();
     if (const int error = AtomicFile::writeAll(staged.fd, block))
         return fail(QStringLiteral("写入失败：%1").arg(AtomicFile::reasonFor(error)));
-    staged.content.addData(block);
-    if (staged.sha256Hash)
-        staged.sha256Hash->addData(block);
+    staged.hash.addData(block);
     staged.size += block.size();
     return true;
 }
@@ -123,27 +130,65 @@ qint64 StagedInstall::written() const
     return m_files.isEmpty() ? 0 : m_files.last()->size;
 }
 
-bool StagedInstall::finish(qint64 expectedLength)
+// The file begun last, when it is complete and may be kept; nothing otherwise.
+std::shared_ptr<StagedInstall::Staged> StagedInstall::arrived(qint64 expectedLength)
 {
-    if (m_files.isEmpty() || m_files.last()->finished)
-        return fail(QStringLiteral("没有正在写入的文件"));
+    if (m_files.isEmpty() || m_files.last()->finished || m_files.last()->syncing.isRunning()) {
+        fail(QStringLiteral("没有正在写入的文件"));
+        return nullptr;
+    }
     Staged &staged = *m_files.last();
-    if (::fsync(staged.fd) != 0)
-        return fail(QStringLiteral("写入失败：%1").arg(reason()));
     if (expectedLength >= 0 && staged.size != expectedLength) {
-        return fail(QStringLiteral("%1 不完整：收到 %2 字节，应为 %3 字节")
-                        .arg(staged.savedName)
-                        .arg(staged.size)
-                        .arg(expectedLength));
+        fail(QStringLiteral("%1 不完整：收到 %2 字节，应为 %3 字节")
+                 .arg(staged.savedName)
+                 .arg(staged.size)
+                 .arg(expectedLength));
+        return nullptr;
     }
     // A cut, an error page or an empty answer must never take a program's place.
-    if (UpdateFiles::isProgram(staged.entryName) && !ElfImage::isWholeExecutable(staged.fd))
-        return fail(QStringLiteral("%1 不是可在本机运行的完整程序").arg(staged.savedName));
-    staged.digest = staged.content.result();
-    if (staged.sha256Hash)
-        staged.sha256 = staged.sha256Hash->result();
+    if (UpdateFiles::isProgram(staged.entryName) && !ElfImage::isWholeExecutable(staged.fd)) {
+        fail(QStringLiteral("%1 不是可在本机运行的完整程序").arg(staged.savedName));
+        return nullptr;
+    }
+    return m_files.last();
+}
+
+bool StagedInstall::synced(Staged &staged, int error)
+{
+    if (error != 0)
+        return fail(QStringLiteral("写入失败：%1").arg(AtomicFile::reasonFor(error)));
+    staged.sha256 = staged.hash.result();
     staged.finished = true;
     return true;
+}
+
+bool StagedInstall::finish(qint64 expectedLength)
+{
+    const std::shared_ptr<Staged> staged = arrived(expectedLength);
+    return staged && synced(*staged, ::fsync(staged->fd) == 0 ? 0 : errno);
+}
+
+void StagedInstall::finishInBackground(qint64 expectedLength, std::function<void(bool)> done)
+{
+    const std::shared_ptr<Staged> staged = arrived(expectedLength);
+    if (!staged) {
+        done(false);
+        return;
+    }
+    staged->syncing = QtConcurrent::run([fd = staged->fd] { return ::fsync(fd) == 0 ? 0 : errno; });
+    if (m_watcher)
+        m_watcher->disconnect();
+    else
+        m_watcher = std::make_unique<QFutureWatcher<int>>();
+    QObject::connect(m_watcher.get(), &QFutureWatcherBase::finished, m_watcher.get(), [this, staged, done] {
+        const bool ok = synced(*staged, staged->syncing.result());
+        const std::shared_ptr<bool> alive = m_alive;
+        m_answering = true;
+        done(ok); // which may end this object
+        if (*alive)
+            m_answering = false;
+    });
+    m_watcher->setFuture(staged->syncing);
 }
 
 QList<std::pair<QString, QByteArray>> StagedInstall::digests() const
@@ -171,7 +216,7 @@ bool StagedInstall::commit()
             mode = installed.st_mode & 0777;
         if (::fchmod(staged->fd, mode) != 0 || !staged->name(m_folder))
             return fail(QStringLiteral("无法替换 %1：%2").arg(staged->savedName, reason()));
-        entries.append({staged->temporary, staged->savedName, {}, staged->size, staged->digest});
+        entries.append({staged->temporary, staged->savedName, {}, staged->size, staged->sha256});
     }
     const InstallJournal::Outcome outcome = InstallJournal::place(m_folder, entries, m_stepHook);
     m_left = outcome.left;

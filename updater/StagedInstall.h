@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QFutureWatcher>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,17 +27,20 @@ public:
     // under UpdateFiles::savedName(). A later entry of the same name replaces
     // an earlier one.
     bool begin(const QString &entryName);
-    // Appends to the file begun last.
-    bool write(const QByteArray &block);
+    // Appends to the file begun last, its SHA-256 taken on the way.
+    bool write(QByteArrayView block);
     // Closes the file begun last, its data on disk. It is complete when its
     // length is expectedLength (any length when that is -1), and a program
     // file must be a whole executable for this machine.
     bool finish(qint64 expectedLength);
+    // The same, with the sync on a thread of its own, so that the caller's
+    // thread goes on meanwhile; done(ok) follows on the caller's thread (at
+    // once for a file that is refused), unless this object has gone by then
+    // (which waits for the sync). done may destroy this object.
+    void finishInBackground(qint64 expectedLength, std::function<void(bool)> done);
     qint64 written() const;
 
-    // Whether the files' SHA-256 is taken as they arrive (for SHA256SUMS).
-    void setTakesSha256(bool on) { m_takesSha256 = on; }
-    // Each finished file by its entry name, with its SHA-256 (empty unless taken).
+    // Each finished file by its entry name, with its SHA-256.
     QList<std::pair<QString, QByteArray>> digests() const;
 
     // Puts every finished file in place, or none of them. The permission bits
@@ -54,11 +59,18 @@ public:
 private:
     struct Staged;
     bool fail(const QString &why);
+    std::shared_ptr<Staged> arrived(qint64 expectedLength);
+    bool synced(Staged &staged, int error);
 
     QString m_folder;
     QList<std::shared_ptr<Staged>> m_files;
     QString m_error;
     QStringList m_left;
     std::function<void(int)> m_stepHook;
-    bool m_takesSha256 = false;
+    // Of the background sync; made at the first one.
+    std::unique_ptr<QFutureWatcher<int>> m_watcher;
+    // Its answer is being given, inside the watcher's signal; and whether
+    // this object is still there once it has been.
+    bool m_answering = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -30,9 +30,10 @@ const QString kDownloading = QStringLiteral("正在下载 ");
 constexpr int kWidth = 312;
 constexpr int kHeight = 46;
 constexpr int kBarHeight = 17;
-// What one read takes from the transfer; the transfer itself holds at most
-// 512 KB, so memory stays bounded whatever the file's size.
-constexpr qint64 kBlock = 256 * 1024;
+// What one read takes from the transfer, into one buffer for the whole
+// download; the transfer itself holds a bounded amount, so memory stays
+// bounded whatever the file's size.
+constexpr qint64 kBlock = 1024 * 1024;
 constexpr int kBarIntervalMs = 50;
 
 } // namespace
@@ -163,7 +164,6 @@ void UD::readFileList(const QString &page)
         }
     }
     m_entries = *entries;
-    m_listsSums = listed(UpdateSignature::kSums);
     m_version = NoticePage::version(page).value_or(QString());
     for (const UpdateFiles::Entry &entry : std::as_const(m_entries))
         List1->addItem(entry.text);
@@ -184,9 +184,7 @@ void UD::readSharePage(const QString &page)
         return;
     }
     m_install = std::make_unique<StagedInstall>(m_services.programFolder);
-    // SHA-256 costs more than the download itself on a fast line: taken only
-    // when SHA256SUMS is there to be checked against.
-    m_install->setTakesSha256(m_listsSums);
+    m_block.reset(new char[kBlock]);
     m_stage = Stage::Downloading;
     startDownload(0);
 }
@@ -259,9 +257,10 @@ bool UD::downloadingSignature() const
 bool UD::takeBlocks()
 {
     for (;;) {
-        const QByteArray block = Inet1->read(kBlock);
-        if (block.isEmpty())
+        const qint64 got = Inet1->read(m_block.get(), kBlock);
+        if (got == 0)
             return true;
+        const QByteArrayView block(m_block.get(), got);
         if (downloadingSignature()) {
             QByteArray &bytes = m_signatureFiles[m_entries[currentFile].name];
             bytes += block;
@@ -289,31 +288,33 @@ void UD::showProgress(bool now)
     ProgressBar1->setValue(int(std::min(written, m_length) / m_barScale));
 }
 
-// The file that has just arrived whole is kept for placing, or fails the update.
-bool UD::keepArrived()
-{
-    if (!takeBlocks())
-        return false;
-    if (!downloadingSignature()) {
-        if (m_install->finish(m_length))
-            return true;
-        failUpdate(m_install->errorString());
-        return false;
-    }
-    const qint64 size = m_signatureFiles.value(m_entries[currentFile].name).size();
-    if (m_length < 0 || size == m_length)
-        return true;
-    failUpdate(QStringLiteral("%1 不完整：收到 %2 字节，应为 %3 字节")
-                   .arg(m_entries[currentFile].name)
-                   .arg(size)
-                   .arg(m_length));
-    return false;
-}
-
 void UD::fileArrived()
 {
-    if (!keepArrived())
+    if (!takeBlocks())
         return;
+    if (!downloadingSignature()) {
+        // The sync runs beside the window, which goes on answering.
+        m_install->finishInBackground(m_length, [this](bool ok) {
+            if (ok)
+                fileKept();
+            else
+                failUpdate(m_install->errorString());
+        });
+        return;
+    }
+    const qint64 size = m_signatureFiles.value(m_entries[currentFile].name).size();
+    if (m_length >= 0 && size != m_length) {
+        failUpdate(QStringLiteral("%1 不完整：收到 %2 字节，应为 %3 字节")
+                       .arg(m_entries[currentFile].name)
+                       .arg(size)
+                       .arg(m_length));
+        return;
+    }
+    fileKept();
+}
+
+void UD::fileKept()
+{
     if (m_length < 0)
         ProgressBar1->setRange(0, 100);
     else

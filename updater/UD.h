@@ -61,7 +61,8 @@ private:
     void readSharePage(const QString &page);
     void startDownload(int index);
     void fileArrived();
-    bool keepArrived();
+    // The file that has just arrived whole is kept: the next one, or the placing.
+    void fileKept();
     bool takeBlocks();
     void placeFiles();
     void setBarTotal(qint64 length);
@@ -86,9 +87,9 @@ private:
     QString m_version;
     // A notice page that came over https is followed over https only.
     bool m_httpsOnly = false;
-    // The page lists SHA256SUMS: the files' SHA-256 is taken as they arrive.
-    bool m_listsSums = false;
     std::unique_ptr<StagedInstall> m_install;
+    // What each read takes from the transfer, reused for every block.
+    std::unique_ptr<char[]> m_block;
     // SHA256SUMS and its signature, by entry name, as they arrive.
     QHash<QString, QByteArray> m_signatureFiles;
     int currentFile = 0;

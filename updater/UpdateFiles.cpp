@@ -108,6 +108,7 @@ QString savedName(const QString &name)
 bool isProgram(const QString &name)
 {
     return name == AppInfo::executableName(Names::kUpdaterProgram) ||
+           name == AppInfo::executableName(Names::kNewUpdaterProgram) ||
            name == AppInfo::executableName(Names::kPlayerProgram);
 }
 

@@ -42,7 +42,8 @@ bool isAllowedAddress(const QString &address, bool httpsOnly);
 // runs, so it goes beside it as NewKivuUpdate for the player to swap in.
 QString savedName(const QString &name);
 
-// Whether the file is one of the two programs, which must stay executable.
+// Whether the file becomes one of the two programs, which must stay
+// executable: the updater's successor, listed under its own name, is one too.
 bool isProgram(const QString &name);
 
 } // namespace UpdateFiles
