@@ -113,6 +113,8 @@ QByteArray canonicalText(QString text, bool *cut)
 {
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // libcue takes a C string.
+    text.remove(QChar(0));
     QString out;
     int tracks = 0;
     bool inTrack = false;
@@ -225,7 +227,7 @@ Error readFile(const QString &path, Sheet *sheet)
     const QByteArray bytes = file.read(kMaxSheetBytes + 1);
     if (bytes.size() > kMaxSheetBytes)
         return Error::TooLarge;
-    return parse(TextDecoding::decode(bytes), sheet) ? Error::None : Error::NoTracks;
+    return parse(TextDecoding::decodePreferringChinese(bytes), sheet) ? Error::None : Error::NoTracks;
 }
 
 bool canEmbed(const QString &audioFile)

@@ -71,7 +71,8 @@ std::optional<Ref> parse(const QString &entry)
         entry.size() > BoundedText::kMaxUriBytes)
         return std::nullopt;
     const QUrl url(entry, QUrl::StrictMode);
-    if (!url.isValid() || !url.isLocalFile() || !url.hasQuery() || url.hasFragment())
+    if (!url.isValid() || !url.isLocalFile() || !url.hasQuery() || url.hasFragment() ||
+        !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
         return std::nullopt;
     const QString query = url.query();
     bool ok = false;

@@ -27,7 +27,7 @@ int indexOf(QStringView key, QLatin1String prefix, int maxItems)
 
 QList<Item> readPls(QIODevice *device, qint64 maxBytes, int maxItems)
 {
-    const QString text = TextDecoding::decode(device->read(maxBytes));
+    const QString text = TextDecoding::decodePreferringChinese(device->read(maxBytes));
     QMap<int, Item> byIndex;
     for (QStringView line : QStringView(text).tokenize(u'\n')) {
         line = line.trimmed();

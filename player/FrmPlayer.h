@@ -53,7 +53,8 @@ public:
     // Lets the user choose audio files or one playlist file and appends them.
     void AddFiles();
     // Appends files as if chosen in the add dialog: one file named "*.m3u"
-    // adds the playlist's entries. Returns how many entries were added.
+    // (or PLS, XSPF) adds the playlist's entries, a cue sheet its tracks.
+    // Returns how many entries were added.
     int addChosenFiles(const QStringList &chosen);
     // Selects the entry and starts it as a double-click on it would.
     void goTo(int index);
@@ -207,6 +208,8 @@ private:
 
     // Playlist editing helpers.
     void warn(const QString &title, const QString &text);
+    // One box, once the current event is done, for what an addition could not add.
+    void reportProblems(const QStringList &problems);
     // Removes the entry and goes on with playback as its removal asks.
     void removeEntry(int index);
     // Moves the selected entry one place down (+1) or up (-1) and selects it there.
