@@ -373,7 +373,7 @@ void FrmPlayer::AddFiles()
         addChosenFiles(chosen);
 }
 
-int FrmPlayer::addChosenFiles(const QStringList &chosen)
+int FrmPlayer::addChosenFiles(const QStringList &chosen, bool quiet)
 {
     int added = 0;
     // One file whose name ends in lower-case "m3u" (or another player's
@@ -396,7 +396,8 @@ int FrmPlayer::addChosenFiles(const QStringList &chosen)
                 break;
         }
         added = m_playlist.append(entries);
-        reportProblems(problems);
+        if (!quiet)
+            reportProblems(problems);
     }
     m_playlist.refreshCount();
     return added;

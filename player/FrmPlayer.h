@@ -54,8 +54,9 @@ public:
     void AddFiles();
     // Appends files as if chosen in the add dialog: one file named "*.m3u"
     // (or PLS, XSPF) adds the playlist's entries, a cue sheet its tracks.
-    // Returns how many entries were added.
-    int addChosenFiles(const QStringList &chosen);
+    // Returns how many entries were added. quiet: a remote caller's, which
+    // gets its answer instead of a box for what could not be added.
+    int addChosenFiles(const QStringList &chosen, bool quiet = false);
     // Selects the entry and starts it as a double-click on it would.
     void goTo(int index);
     // Appends what files, playlist files and folders dropped on the list or

@@ -470,7 +470,7 @@ void MprisService::OpenUri(const QString &uri)
     }
     const bool playlistFile = AudioTypes::isPlaylistFileName(path);
     const int before = m_player->playlist().count();
-    const int added = m_player->addChosenFiles({path});
+    const int added = m_player->addChosenFiles({path}, true);
     if (!playlistFile && added == 0) {
         if (AudioTypes::isSheetFileName(path) && before < Playlist::kMaxEntries)
             refuseCall(kInvalidArgs, QStringLiteral("no track of the sheet can be played: %1").arg(shown));
