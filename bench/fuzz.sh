@@ -14,7 +14,10 @@ target=${TARGET:-playlist}
 case $target in
 playlist)
   sources=("$root/player/Playlist.cpp" "$root/common/AtomicFile.cpp" "$root/common/BoundedText.cpp"
-    "$root/common/RegularFile.cpp")
+    "$root/common/RegularFile.cpp" "$root/common/ImageTrack.cpp" "$root/common/CueSheet.cpp"
+    "$root/common/PlaylistFormats.cpp" "$root/common/TextDecoding.cpp" "$root/common/AudioTypes.cpp")
+  extra_pkgs="taglib uchardet"
+  extra_libs=-lcue
   seeds=$root/bench/fuzz-corpus
   max_len=32768
   ;;

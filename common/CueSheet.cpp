@@ -117,42 +117,68 @@ QByteArray canonicalText(QString text, bool *cut)
     text.remove(QChar(0));
     QString out;
     int tracks = 0;
-    bool inTrack = false;
-    bool skippingTrack = false;
+    // A track goes out with its first INDEX: libcue's grammar fails on a
+    // track without statements, and leaks what it had read then.
+    enum { Before, Pending, Skipped, Written } track = Before;
+    QString pending;      // the track's header and statements so far
+    QString pendingFiles; // its FILE lines, which name the files of the tracks after it even when it goes
+    const auto endTrack = [&] {
+        if (track == Pending || track == Skipped)
+            out += pendingFiles;
+        pending.clear();
+        pendingFiles.clear();
+    };
     for (QStringView line : QStringView(text).tokenize(QLatin1Char('\n'))) {
         const QList<QStringView> words = wordsOf(line);
         if (words.isEmpty())
             continue;
         const QString keyword = words[0].toString().toUpper();
+        QString statement;
         if (keyword == QLatin1String("TRACK")) {
-            if (tracks == kMaxTracks) {
-                *cut = true;
-                break;
-            }
-            skippingTrack =
-                words.size() < 3 || words[2].compare(QLatin1String("AUDIO"), Qt::CaseInsensitive) != 0;
-            if (skippingTrack)
-                continue;
-            ++tracks;
-            inTrack = true;
-            out += QStringLiteral("  TRACK %1 AUDIO\n").arg(tracks, 2, 10, QLatin1Char('0'));
-        } else if (keyword == QLatin1String("FILE")) {
+            endTrack();
+            const bool audio =
+                words.size() >= 3 && words[2].compare(QLatin1String("AUDIO"), Qt::CaseInsensitive) == 0;
+            track = audio ? Pending : Skipped;
+            if (audio)
+                pending = QStringLiteral("  TRACK %1 AUDIO\n").arg(tracks + 1, 2, 10, QLatin1Char('0'));
+            continue;
+        }
+        if (keyword == QLatin1String("FILE")) {
             const QString name = valueOf(line, words, false);
             if (name.isEmpty())
                 continue;
-            skippingTrack = false;
-            out += QStringLiteral("FILE %1 WAVE\n").arg(quoted(name));
-        } else if (skippingTrack) {
-            continue;
+            statement = QStringLiteral("FILE %1 WAVE\n").arg(quoted(name));
+            if (track == Pending || track == Skipped)
+                pendingFiles += statement;
         } else if (keyword == QLatin1String("TITLE") || keyword == QLatin1String("PERFORMER")) {
             const QString value = valueOf(line, words, true);
-            if (!value.isEmpty())
-                out += keyword + QLatin1Char(' ') + quoted(value) + QLatin1Char('\n');
-        } else if (keyword == QLatin1String("INDEX") && inTrack && words.size() >= 3 &&
-                   isNumber(words[1], 2) && isTime(words[2])) {
-            out += QStringLiteral("    INDEX %1 %2\n").arg(words[1].toString(), words[2].toString());
+            if (value.isEmpty())
+                continue;
+            statement = keyword + QLatin1Char(' ') + quoted(value) + QLatin1Char('\n');
+        } else if (keyword == QLatin1String("INDEX") && (track == Pending || track == Written) &&
+                   words.size() >= 3 && isNumber(words[1], 2) && isTime(words[2])) {
+            statement = QStringLiteral("    INDEX %1 %2\n").arg(words[1].toString(), words[2].toString());
+            if (track == Pending) {
+                if (tracks == kMaxTracks) {
+                    *cut = true;
+                    break;
+                }
+                ++tracks;
+                out += pending;
+                pending.clear();
+                pendingFiles.clear();
+                track = Written;
+            }
+        } else {
+            continue;
         }
+        if (track == Pending)
+            pending += statement;
+        else if (track != Skipped)
+            out += statement;
     }
+    if (!*cut)
+        endTrack();
     return tracks > 0 ? out.toUtf8() : QByteArray();
 }
 

@@ -91,6 +91,10 @@ private slots:
                           "TRACK 03 MODE1/2352\nINDEX 01 00:10:00\nTRACK 04 AUDIO\nINDEX 01 00:61:00\n"
                           "INDEX 01 99999999:00:00\nINDEX 123 00:01:00\nTRACK 05 AUDIO\nINDEX 01 01:00:00\n")
             << u"/|1:/@0-4500 a.wav|2:/@4500--1 a.wav"_s;
+        QTest::newRow("a data track's FILE still counts; an empty last track goes")
+            << QByteArray("FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 MODE1/2352\nFILE b.wav WAVE\n"
+                          "INDEX 01 00:00:00\nTRACK 03 AUDIO\nINDEX 01 00:00:00\nTRACK 04 AUDIO\n")
+            << u"/|1:/@0--1 a.wav|2:/@0--1 b.wav"_s;
         QTest::newRow("quotes, backslashes, NUL, lone CR")
             << "TITLE \"a\"b\"\rFILE \"C:\\rip\\a.wav\\\" WAVE\rTRACK 01 AUDIO\rTITLE \"x" +
                    QByteArray(1, '\0') + "y\"\rINDEX 01 00:00:00\r"
