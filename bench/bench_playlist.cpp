@@ -14,6 +14,21 @@
 
 namespace {
 
+// Median milliseconds of opening a playlist file of n entries through the
+// open-playlist button into an empty list.
+double timeOpenFile(const QString &file, int n, int rounds)
+{
+    QList<double> times;
+    for (int r = 0; r < rounds; ++r) {
+        BenchWindow w;
+        w.prompts.files = {file};
+        times.append(timeOnce([&] { w.window->imgLstopen_Click(); }));
+        if (w.window->playlist().count() != n)
+            std::fprintf(stderr, "expected %d entries, got %d\n", n, w.window->playlist().count());
+    }
+    return median(times);
+}
+
 // Median milliseconds of opening an n-line playlist into an empty list; the
 // file is in the system's encoding, or in GB18030 as written on Chinese Windows.
 double timeOpen(int n, int rounds, bool gb18030 = false)
@@ -27,15 +42,7 @@ double timeOpen(int n, int rounds, bool gb18030 = false)
                       : Playlist::encode(benchPaths(n))) < 0)
         std::fprintf(stderr, "could not write %s\n", qPrintable(file));
     out.close();
-    QList<double> times;
-    for (int r = 0; r < rounds; ++r) {
-        BenchWindow w;
-        w.prompts.files = {file};
-        times.append(timeOnce([&] { w.window->imgLstopen_Click(); }));
-        if (w.window->playlist().count() != n)
-            std::fprintf(stderr, "expected %d entries, got %d\n", n, w.window->playlist().count());
-    }
-    return median(times);
+    return timeOpenFile(file, n, rounds);
 }
 
 // Median milliseconds of opening a PLS of n "FileN=" lines into an empty list.
@@ -51,15 +58,7 @@ double timeOpenPls(int n, int rounds)
     if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) < 0)
         std::fprintf(stderr, "could not write %s\n", qPrintable(file));
     out.close();
-    QList<double> times;
-    for (int r = 0; r < rounds; ++r) {
-        BenchWindow w;
-        w.prompts.files = {file};
-        times.append(timeOnce([&] { w.window->imgLstopen_Click(); }));
-        if (w.window->playlist().count() != n)
-            std::fprintf(stderr, "expected %d entries, got %d\n", n, w.window->playlist().count());
-    }
-    return median(times);
+    return timeOpenFile(file, n, rounds);
 }
 
 // Median milliseconds of adding a GBK cue sheet of 99 tracks over one image

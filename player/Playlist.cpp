@@ -233,9 +233,8 @@ bool readFile(const QString &fileName, QStringList *paths, QStringList *names)
     QList<PlaylistFormats::Item> items;
     if (suffix == QLatin1String("pls"))
         items = PlaylistFormats::readPls(&file, kMaxFileBytes, kMaxEntries);
-    else
-        PlaylistFormats::readXspf(&file, kMaxFileBytes, kMaxEntries,
-                                  &items); // what came before a fault stays
+    else // what came before a fault in the document stays
+        PlaylistFormats::readXspf(&file, kMaxFileBytes, kMaxEntries, &items);
     for (const PlaylistFormats::Item &item : std::as_const(items)) {
         QByteArray location = item.location.toUtf8();
         // An XSPF location is a URI reference: a relative one is percent-encoded too.
