@@ -15,6 +15,7 @@
 #include <QStringEncoder>
 #include <QUrl>
 
+#include <algorithm>
 #include <optional>
 
 namespace Playlist {
@@ -89,6 +90,15 @@ QString localFileOf(QByteArrayView uri)
 // '%', '#', '?' and ':' percent-encoded.
 constexpr QByteArrayView kOtherTrackSchemes[] = {"cue://", "flac://", "wvpack://"};
 
+bool startsWithTrackScheme(QByteArrayView line)
+{
+    return std::any_of(std::begin(kOtherTrackSchemes), std::end(kOtherTrackSchemes),
+                       [line](QByteArrayView scheme) {
+                           return line.size() > scheme.size() &&
+                                  line.first(scheme.size()).compare(scheme, Qt::CaseInsensitive) == 0;
+                       });
+}
+
 QString otherPlayersTrackOf(QByteArrayView line)
 {
     for (const QByteArrayView scheme : kOtherTrackSchemes) {
@@ -120,7 +130,7 @@ QString entryOfLine(QByteArrayView line, const QString &folder)
     if (line.size() >= kFileScheme.size() &&
         line.first(kFileScheme.size()).compare(kFileScheme, Qt::CaseInsensitive) == 0) {
         path = localFileOf(line);
-    } else if (line.contains("://")) {
+    } else if (startsWithTrackScheme(line)) {
         path = otherPlayersTrackOf(line);
     } else {
         path = decodeLine(line);
