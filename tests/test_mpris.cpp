@@ -258,9 +258,9 @@ private slots:
                  0);
         const QString sheet = m_media.filePath(u"image.cue"_s);
         QFile out(sheet);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write("FILE image.wav WAVE\nTRACK 01 AUDIO\nTITLE One\nINDEX 01 00:00:00\n"
-                  "TRACK 02 AUDIO\nTITLE Two\nINDEX 01 00:01:00\n");
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("FILE image.wav WAVE\nTRACK 01 AUDIO\nTITLE One\n"
+                                                            "INDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE Two\n"
+                                                            "INDEX 01 00:01:00\n") > 0);
         out.close();
         QCOMPARE(openUri(sheet).type(), QDBusMessage::ReplyMessage);
         QCOMPARE(tracks().size(), 2);

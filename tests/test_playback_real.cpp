@@ -7,8 +7,6 @@
 
 #include <QLabel>
 #include <QListWidget>
-#include <QProcess>
-#include <QStringEncoder>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -188,37 +186,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(p.fixture.label("lblTotletime")->text(), u"00:03"_s, kWaitMs);
         QCOMPARE(p.media.playState(), int(MediaComponent::Playing));
         p.window().imgStop_Click();
-    }
-
-    void imageTracks_eachPlaysAsATrack_andRunsOnIntoTheNext()
-    {
-        const QString image = m_media.filePath(u"专辑.wav"_s);
-        QCOMPARE(QProcess::execute(u"sox"_s, QStringLiteral("-n -b 16 -r 44100 -c 2 %1 synth 1 sine 440 : synth 1 "
-                                                             "sine 660 : synth 1 sine 880")
-                                                  .arg(image)
-                                                  .split(u' ')),
-                 0);
-        QFile sheet(m_media.filePath(u"专辑.cue"_s));
-        QVERIFY(sheet.open(QIODevice::WriteOnly));
-        sheet.write(QStringEncoder("GBK").encode(
-            u"PERFORMER \"歌手\"\nFILE \"专辑.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"一\"\nINDEX 01 00:00:00\n"
-            "TRACK 02 AUDIO\nTITLE \"二\"\nINDEX 01 00:01:00\nTRACK 03 AUDIO\nTITLE \"三\"\nINDEX 01 00:02:00\n"_s));
-        sheet.close();
-        RealPlayer p(3, {sheet.fileName()});
-        QCOMPARE(p.fixture.names(), QStringList({"一", "二", "三"}));
-
-        // Next starts the next track at its own start, told with its own length.
-        p.window().imgPlay_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(p.log.titles.size(), 1, kWaitMs);
-        p.window().imgNext_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(p.log.titles.size(), 2, kWaitMs);
-        QVERIFY2(p.media.currentPosition() < 0.5, qPrintable(QString::number(p.media.currentPosition())));
-        QCOMPARE(p.media.duration(), 1.0);
-        QCOMPARE(p.media.tags().artists, QStringList{u"歌手"_s});
-        // Its end runs on into the last one without a stop, which ends the list.
-        QTRY_COMPARE_WITH_TIMEOUT(p.fixture.label("lblCurrent")->text(), u"已停止"_s, kWaitMs);
-        QCOMPARE(p.log.titles, QStringList({"一", "二", "三"}));
-        QCOMPARE(p.log.gapless, 1);
     }
 
     void everyEntryFailing_stopsAfterOnePass()

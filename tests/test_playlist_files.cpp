@@ -244,6 +244,14 @@ private slots:
                    "#EXTM3U\r\n#EXTINF:215,Artist - A\r\n#EXTGRP:x\r\n/m/a.mp3\r\n#EXTINF:-1,\r\n/m/b.mp3\r\n"
                    "#EXTINF:1,C\r\n")
             << ab << QStringList{"Artist - A", "b.mp3"};
+        // Other players' files, named by the tag's first word.
+        QTest::newRow("PLS") << QByteArray("[playlist]\nFile2=file:///m/b%20c.mp3\nFile1=a.mp3\nTitle1=甲\n")
+                             << QStringList{"@/a.mp3", "/m/b c.mp3"} << QStringList{"甲", "b c.mp3"};
+        QTest::newRow("XSPF")
+            << QByteArray("<?xml version=\"1.0\"?><playlist xmlns=\"http://xspf.org/ns/0/\"><trackList>"
+                          "<track><location>sub/a%20b.mp3</location><title>A</title></track>"
+                          "<track><location>file:///m/x.cue?2</location></track></trackList></playlist>")
+            << QStringList{"@/sub/a b.mp3", ImageTrack::entry("/m/x.cue", 2)} << QStringList{"A", "x - 02"};
         QTest::newRow("tracks of images: ours, qmmp's")
             << QByteArray(
                    "file:///m/%E4%B8%93%E8%BE%91.cue?3\r\ncue:///m/a%23b.cue#12\r\nflac:///m/c.flac#1\r\n"
@@ -304,7 +312,10 @@ private slots:
         QFETCH(QStringList, names);
         auto player = playerWith({});
         QVERIFY(player);
-        const QString file = player->dir.filePath(QStringLiteral("list.m3u"));
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        const QString file =
+            player->dir.filePath(QStringLiteral("list.") +
+                                 (tag == "PLS" || tag == "XSPF" ? tag.toLower() : QStringLiteral("m3u")));
         writeAll(file, bytes);
         open(*player, file);
         for (QString &url : urls)
@@ -312,44 +323,6 @@ private slots:
         QCOMPARE(player->urls(), urls);
         QCOMPARE(player->names(), names);
         QCOMPARE(player->count(), QString::number(urls.size()));
-    }
-
-    void open_otherPlayersPlaylists_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QStringList>("urls"); // "@": the playlist's folder
-        QTest::addColumn<QStringList>("names");
-        QTest::newRow("PLS") << "list.PLS"
-                             << QByteArray("[playlist]\nFile2=file:///m/b%20c.mp3\nFile1=a.mp3\nTitle1=甲\n")
-                             << QStringList{"@/a.mp3", "/m/b c.mp3"} << QStringList{"甲", "b c.mp3"};
-        QTest::newRow("XSPF")
-            << "list.xspf"
-            << QByteArray("<?xml version=\"1.0\"?><playlist xmlns=\"http://xspf.org/ns/0/\"><trackList>"
-                          "<track><location>sub/a%20b.mp3</location><title>A</title></track>"
-                          "<track><location>file:///m/x.cue?2</location></track></trackList></playlist>")
-            << QStringList{"@/sub/a b.mp3", ImageTrack::entry("/m/x.cue", 2)} << QStringList{"A", "x - 02"};
-        QTest::newRow("XSPF with an entity bomb: nothing")
-            << "bomb.xspf"
-            << QByteArray(
-                   "<?xml version=\"1.0\"?><!DOCTYPE p [<!ENTITY a \"aaaaaaaaaa\">]><playlist><trackList>"
-                   "<track><location>&a;</location></track></trackList></playlist>")
-            << QStringList{} << QStringList{};
-    }
-
-    void open_otherPlayersPlaylists()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, bytes);
-        QFETCH(QStringList, urls);
-        QFETCH(QStringList, names);
-        auto player = playerWith({});
-        QVERIFY(player);
-        const QString file = player->dir.filePath(name);
-        writeAll(file, bytes);
-        open(*player, file);
-        QCOMPARE(player->urls(), urls.replaceInStrings(QStringLiteral("@"), player->dir.path()));
-        QCOMPARE(player->names(), names);
     }
 
     void save_tracksOfAnImage_openAgainAsTheSameTracks()
