@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes a reader with libFuzzer (clang 14 from Debian) for SECONDS seconds
 # (60): TARGET=playlist (the default) is the playlist reader, TARGET=notice the
-# notice-page helpers. Starts from the target's seeds and dictionary under
+# notice-page helpers, TARGET=sheets the cue sheet and XSPF readers. Starts from the target's seeds and dictionary under
 # bench/; prints libFuzzer's final figures. Not part of the tests. The working
 # corpus and any crashing input stay in build-fuzz/.
 set -euo pipefail
@@ -14,7 +14,10 @@ target=${TARGET:-playlist}
 case $target in
 playlist)
   sources=("$root/player/Playlist.cpp" "$root/common/AtomicFile.cpp" "$root/common/BoundedText.cpp"
-    "$root/common/RegularFile.cpp")
+    "$root/common/RegularFile.cpp" "$root/common/ImageTrack.cpp" "$root/common/CueSheet.cpp"
+    "$root/common/PlaylistFormats.cpp" "$root/common/TextDecoding.cpp" "$root/common/AudioTypes.cpp")
+  extra_pkgs="taglib uchardet"
+  extra_libs=-lcue
   seeds=$root/bench/fuzz-corpus
   max_len=32768
   ;;
@@ -23,14 +26,26 @@ notice)
   seeds=$root/bench/fuzz-corpus-notice
   max_len=16384
   ;;
+sheets)
+  sources=("$root/common/CueSheet.cpp" "$root/common/PlaylistFormats.cpp" "$root/common/TextDecoding.cpp"
+    "$root/common/AudioTypes.cpp" "$root/common/RegularFile.cpp")
+  seeds=$root/bench/fuzz-corpus-sheets
+  max_len=65536
+  extra_pkgs="taglib uchardet"
+  extra_libs=-lcue
+  ;;
 *)
-  echo "TARGET is playlist or notice" >&2
+  echo "TARGET is playlist, notice or sheets" >&2
   exit 2
   ;;
 esac
 
-need_package clang-14 libclang-rt-14-dev qt6-base-dev pkg-config
+need_package clang-14 libclang-rt-14-dev qt6-base-dev pkg-config libcue-dev libtag1-dev libuchardet-dev
 install_needed
+if [ -n "${extra_pkgs:-}" ]; then
+  extra_flags=$(pkg-config --cflags $extra_pkgs)
+  extra_libs="$extra_libs $(pkg-config --libs $extra_pkgs)"
+fi
 
 out=$root/build-fuzz
 mkdir -p "$out/corpus-$target" "$out/findings"
@@ -38,9 +53,9 @@ mkdir -p "$out/corpus-$target" "$out/findings"
 [ "$target" = notice ] && cp "$root/docs/notice-sample.html" "$out/corpus-notice/"
 # The reader and what it needs, instrumented; Qt itself is not.
 clang++-14 -std=c++20 -fPIC -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$root/common" -I"$root/player" $(pkg-config --cflags Qt6Widgets) \
+  -I"$root/common" -I"$root/player" $(pkg-config --cflags Qt6Widgets) ${extra_flags:-} \
   "$root/bench/fuzz_$target.cpp" "${sources[@]}" \
-  $(pkg-config --libs Qt6Widgets) -o "$out/fuzz_$target"
+  $(pkg-config --libs Qt6Widgets) ${extra_libs:-} -o "$out/fuzz_$target"
 
 cd "$out"
 log=fuzz-$target.log

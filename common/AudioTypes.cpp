@@ -4,43 +4,71 @@ namespace AudioTypes {
 
 namespace {
 
+enum class Kind { Audio, Playlist, Sheet };
+
 struct Row
 {
     const char *suffix;
     const char *mimeTypes; // separated by ';'
-    bool playlist;
+    Kind kind;
 };
 
 constexpr Row kRows[] = {
-#define AUDIO_TYPE(suffix, mimeTypes) {suffix, mimeTypes, false},
-#define PLAYLIST_TYPE(suffix, mimeTypes) {suffix, mimeTypes, true},
+#define AUDIO_TYPE(suffix, mimeTypes) {suffix, mimeTypes, Kind::Audio},
+#define PLAYLIST_TYPE(suffix, mimeTypes) {suffix, mimeTypes, Kind::Playlist},
+#define SHEET_TYPE(suffix, mimeTypes) {suffix, mimeTypes, Kind::Sheet},
 #include "AudioTypes.inc"
 #undef AUDIO_TYPE
 #undef PLAYLIST_TYPE
+#undef SHEET_TYPE
 };
 
-} // namespace
+// The add dialog's own playlist type, told apart as the spec's dialog does.
+constexpr char kSpecPlaylist[] = "m3u";
 
-bool isAudioFileName(const QString &name)
+bool hasSuffixOf(const QString &name, Kind kind)
 {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot <= 0)
         return false;
     const QStringView suffix = QStringView(name).mid(dot + 1);
     for (const Row &row : kRows) {
-        if (!row.playlist && suffix.compare(QLatin1String(row.suffix), Qt::CaseInsensitive) == 0)
+        if (row.kind == kind && suffix.compare(QLatin1String(row.suffix), Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;
 }
 
+} // namespace
+
+bool isAudioFileName(const QString &name)
+{
+    return hasSuffixOf(name, Kind::Audio);
+}
+
 bool isPlaylistFileName(const QString &name)
 {
+    if (name.endsWith(QLatin1String(kSpecPlaylist)))
+        return true;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    // Any case for the other players' types; only "m3u" itself is matched as the dialog does.
+    return hasSuffixOf(name, Kind::Playlist) &&
+           QStringView(name).mid(dot + 1).compare(QLatin1String(kSpecPlaylist), Qt::CaseInsensitive) != 0;
+}
+
+bool isSheetFileName(const QString &name)
+{
+    return hasSuffixOf(name, Kind::Sheet);
+}
+
+QStringList audioPatterns()
+{
+    QStringList patterns;
     for (const Row &row : kRows) {
-        if (row.playlist && name.endsWith(QLatin1String(row.suffix)))
-            return true;
+        if (row.kind == Kind::Audio)
+            patterns.append(QStringLiteral("*.") + QLatin1String(row.suffix));
     }
-    return false;
+    return patterns;
 }
 
 QStringList mimeTypes()

@@ -2,6 +2,7 @@
 
 #include "BoundedText.h"
 #include "GstAudioOutput.h"
+#include "ImageTrack.h"
 #include "RegularFile.h"
 
 #include <QFileInfo>
@@ -65,6 +66,57 @@ QByteArray GstMediaComponent::Private::playableUri(const QString &path)
     // FIFO on this thread and wait there for a writer, and read a device forever.
     const QString file = localFileOf(path);
     return RegularFile::exists(file) ? QUrl::fromLocalFile(file).toEncoded() : QByteArray();
+}
+
+void GstMediaComponent::Private::openMedia(const QString &path, bool tellNext, const QString &art)
+{
+    fileLength = 0;
+    if (const std::optional<ImageTrack::Track> track = ImageTrack::resolve(path)) {
+        uri = playableUri(track->audioFile);
+        rangeStart = track->startNs;
+        rangeEnd = track->endNs;
+        TrackTags known = track->tags;
+        known.artUrl = art;
+        tags.start(track->audioFile, known);
+    } else if (const std::optional<ImageTrack::Ref> ref = ImageTrack::parse(path)) {
+        // A track whose sheet or audio file is gone: it ends at once, as an error.
+        uri.clear();
+        rangeStart = 0;
+        rangeEnd = -1;
+        TrackTags known;
+        known.title = ImageTrack::fallbackName(*ref);
+        tags.start(QString(), known);
+    } else {
+        uri = playableUri(path);
+        rangeStart = 0;
+        rangeEnd = -1;
+        tags.start(localFileOf(path));
+    }
+    if (tellNext)
+        next.setCurrent(uri, rangeStart, rangeEnd);
+}
+
+bool GstMediaComponent::Private::startRange()
+{
+    q->duration(); // the file's length, now that it is open
+    if (fileLength > 0 && rangeStart >= fileLength) {
+        qWarning("GstMediaComponent: %s starts after the end of its file", qPrintable(url));
+        finishMedia(true);
+        return false;
+    }
+    if (!seekTo(pendingSeek)) {
+        finishMedia(true);
+        return false;
+    }
+    if (wantPlaying)
+        setPipelineState(GST_STATE_PLAYING);
+    return true;
+}
+
+void GstMediaComponent::Private::startPipeline()
+{
+    // A track of an image is sought while paused, so that nothing before it is heard.
+    setPipelineState(wantPlaying && !ranged() ? GST_STATE_PLAYING : GST_STATE_PAUSED);
 }
 
 bool GstMediaComponent::Private::ensureEngine()
@@ -164,21 +216,29 @@ void GstMediaComponent::Private::reopenAt(double seconds)
     pendingSeek = seconds;
     reopening = true;
     updateQueueAllowed();
-    setPipelineState(wantPlaying ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+    startPipeline();
 }
 
-void GstMediaComponent::Private::seekTo(double seconds)
+bool GstMediaComponent::Private::seekTo(double seconds)
 {
     if (next.isQueued()) {
         reopenAt(seconds);
-        return;
+        return true;
     }
-    const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-    if (!gst_element_seek(playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, toClockTime(seconds),
-                          GST_SEEK_TYPE_NONE, -1))
+    // A track of an image ends where the next one begins, told as "segment done".
+    const bool bounded = rangeEnd >= 0;
+    const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE |
+                                    (bounded ? GST_SEEK_FLAG_SEGMENT : GST_SEEK_FLAG_NONE));
+    if (!gst_element_seek(playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                          rangeStart + toClockTime(seconds),
+                          ranged() ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE,
+                          bounded ? rangeEnd : gint64(GST_CLOCK_TIME_NONE))) {
         qWarning("GstMediaComponent: seek to %.2f s refused", seconds);
-    else if (next.isQueued())
+        return false;
+    }
+    if (next.isQueued())
         reopenAt(seconds); // queued while the seek went out: it went to the queued media
+    return true;
 }
 
 void GstMediaComponent::Private::applyRate()
@@ -188,9 +248,7 @@ void GstMediaComponent::Private::applyRate()
     if (gst_element_seek(playbin, rate, GST_FORMAT_TIME, GST_SEEK_FLAG_INSTANT_RATE_CHANGE,
                          GST_SEEK_TYPE_NONE, -1, GST_SEEK_TYPE_NONE, -1))
         return;
-    gint64 position = 0;
-    gst_element_query_position(playbin, GST_FORMAT_TIME, &position);
-    seekTo(position / double(GST_SECOND));
+    seekTo(q->currentPosition());
 }
 
 void GstMediaComponent::Private::setState(int newState)
@@ -238,8 +296,7 @@ void GstMediaComponent::setUrl(const QString &path)
 
     ++d->generation;
     d->url = path;
-    d->uri = Private::playableUri(path);
-    d->tags.start(Private::localFileOf(path));
+    d->openMedia(path, true);
     d->duration = 0;
     d->reportedDuration = 0;
     d->ended = false;
@@ -262,7 +319,7 @@ void GstMediaComponent::setUrl(const QString &path)
     d->resetToNull();
     g_object_set(d->playbin, "uri", d->uri.constData(), nullptr);
     d->applyVolume();
-    d->setPipelineState(GST_STATE_PLAYING);
+    d->startPipeline();
     // For the handler the state stays "stopped" until its extra report.
     if (!fromEndHandler)
         d->setState(Transitioning);
@@ -275,7 +332,11 @@ QString GstMediaComponent::url() const
 
 void GstMediaComponent::setNextUrl(const QString &path)
 {
-    d->next.setWanted(path.isEmpty() ? QByteArray() : Private::playableUri(path), path);
+    if (const std::optional<ImageTrack::Track> track = ImageTrack::resolve(path))
+        d->next.setWanted(Private::playableUri(track->audioFile), path, track->startNs, track->endNs);
+    else
+        d->next.setWanted(
+            path.isEmpty() || ImageTrack::parse(path) ? QByteArray() : Private::playableUri(path), path);
 }
 
 int GstMediaComponent::playState() const
@@ -289,7 +350,8 @@ void GstMediaComponent::play()
         return;
     d->wantPlaying = true;
     d->ended = false;
-    d->setPipelineState(GST_STATE_PLAYING);
+    // Stopped, a track of an image starts again from its own start.
+    d->setPipelineState(d->ranged() && !d->prerolled ? GST_STATE_PAUSED : GST_STATE_PLAYING);
 }
 
 void GstMediaComponent::pause()
@@ -314,8 +376,11 @@ void GstMediaComponent::stop()
 double GstMediaComponent::currentPosition() const
 {
     gint64 position = 0;
-    if (d->prerolled && gst_element_query_position(d->playbin, GST_FORMAT_TIME, &position) && position >= 0)
-        return position / double(GST_SECOND);
+    if (d->prerolled && gst_element_query_position(d->playbin, GST_FORMAT_TIME, &position) && position >= 0) {
+        const double seconds = std::max<gint64>(0, position - d->rangeStart) / double(GST_SECOND);
+        // The stream runs a moment into the next track before that one is announced.
+        return d->ranged() && duration() > 0 ? std::min(seconds, duration()) : seconds;
+    }
     return d->pendingSeek;
 }
 
@@ -360,7 +425,12 @@ double GstMediaComponent::duration() const
 {
     gint64 length = 0;
     if (d->prerolled && gst_element_query_duration(d->playbin, GST_FORMAT_TIME, &length) && length > 0)
-        d->duration = length / double(GST_SECOND);
+        d->fileLength = length;
+    // A track of an image lasts to the next one's start, or to the file's end.
+    const qint64 end =
+        d->rangeEnd >= 0 && (d->fileLength <= 0 || d->rangeEnd < d->fileLength) ? d->rangeEnd : d->fileLength;
+    if (end > d->rangeStart)
+        d->duration = (end - d->rangeStart) / double(GST_SECOND);
     return d->duration;
 }
 

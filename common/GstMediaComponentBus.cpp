@@ -53,7 +53,12 @@ void GstMediaComponent::Private::handleMessage(GstMessage *msg)
         break;
     case GST_MESSAGE_DURATION_CHANGED:
         duration = 0;
+        fileLength = 0;
         learnDuration();
+        break;
+    case GST_MESSAGE_APPLICATION:
+        if (gst_message_has_name(msg, GstNextMedia::kContinuedMessage))
+            onRangeContinued();
         break;
     case GST_MESSAGE_EOS:
         if (switchPending)
@@ -74,8 +79,12 @@ void GstMediaComponent::Private::onPipelineState(GstState newState)
         return;
     if (!prerolled) {
         prerolled = true;
-        if (pendingSeek > 0 || rate != 1.0)
+        if (ranged()) {
+            if (!startRange())
+                return; // it has ended, as an error
+        } else if (pendingSeek > 0 || rate != 1.0) {
             seekTo(pendingSeek); // carries the remembered rate too
+        }
         pendingSeek = 0;
         if (reopening) {
             reopening = false;
@@ -134,13 +143,43 @@ void GstMediaComponent::Private::completeSwitch(const GstTagList *firstTags)
     switchPending = false;
     ++generation;
     url = switchPath;
-    uri = playableUri(url);
+    openMedia(url, true);
     ended = false;
     lastEndWasError = false;
     duration = 0;
     reportedDuration = 0;
-    tags.start(localFileOf(url));
     tags.read(firstTags);
+    const quint64 gen = generation;
+    emit q->mediaChanged();
+    if (gen == generation)
+        learnDuration();
+}
+
+void GstMediaComponent::Private::onRangeContinued()
+{
+    const std::optional<GstNextMedia::Continued> continued = next.takeContinued();
+    if (!continued)
+        return;
+    // Told at once, as queued media is, so that what follows it is known
+    // before the demuxer reaches its end; its position counts from 0 until
+    // the sink plays it.
+    rangeSwitch = *continued;
+    completeRangeSwitch();
+}
+
+void GstMediaComponent::Private::completeRangeSwitch()
+{
+    // The same stream: its picture was told once, for the track before.
+    const QString art = tags.tags().artUrl;
+    const qint64 length = fileLength;
+    ++generation;
+    url = rangeSwitch.path;
+    openMedia(url, false, art);
+    fileLength = length;
+    ended = false;
+    lastEndWasError = false;
+    duration = 0;
+    reportedDuration = 0;
     const quint64 gen = generation;
     emit q->mediaChanged();
     if (gen == generation)

@@ -27,6 +27,11 @@ struct GstMediaComponent::Private
 
     QString url;
     QByteArray uri; // what the engine opened for url
+    // The part of the file url plays, in nanoseconds: all of it, or a track
+    // of an image (ImageTrack). Positions and lengths count from its start.
+    qint64 rangeStart = 0;
+    qint64 rangeEnd = -1; // -1: the file's end
+    mutable qint64 fileLength = 0;
     GstTagReader tags;
     int state = MediaComponent::Undefined;
     quint64 generation = 0;   // bumped by every new media; guards deferred work
@@ -42,6 +47,8 @@ struct GstMediaComponent::Private
     // first tags (or after a short wait), so that it is told complete.
     bool switchPending = false;
     QString switchPath;
+    // The adjacent track of the same image the stream ran on into.
+    GstNextMedia::Continued rangeSwitch;
 
     // The end-of-track handler opens the next media from inside the end
     // notification and then expects one more "stopped" once it has opened.
@@ -61,6 +68,16 @@ struct GstMediaComponent::Private
     // regular file.
     static QByteArray playableUri(const QString &path);
 
+    bool ranged() const { return rangeStart > 0 || rangeEnd >= 0; }
+    // Sets uri, the range and the tags for a media path; tellNext also tells
+    // GstNextMedia, unless the stream already runs on in it. art: a picture
+    // the track keeps from the one before it.
+    void openMedia(const QString &path, bool tellNext, const QString &art = QString());
+    // Prerolled: seeks into the range; false when it cannot be played.
+    bool startRange();
+    // Where playback starts: straight away, or paused until the range is sought.
+    void startPipeline();
+
     bool ensureEngine();
     void applyVolume();
     void applyBalance();
@@ -72,6 +89,8 @@ struct GstMediaComponent::Private
     void handleTags(GstMessage *msg);
     void handleError(GstMessage *msg);
     void completeSwitch(const GstTagList *firstTags = nullptr);
+    void completeRangeSwitch();
+    void onRangeContinued();
     void finishMedia(bool error);
     void endLater();
     void learnDuration();
@@ -79,7 +98,8 @@ struct GstMediaComponent::Private
     void setPipelineState(GstState target);
     void resetToNull(bool keepNext = false);
     void reopenAt(double seconds);
-    void seekTo(double seconds);
+    // Seconds from the start of the range; false when the engine refused.
+    bool seekTo(double seconds);
     void applyRate();
 
     void setState(int newState);

@@ -35,10 +35,11 @@ bool isFrontCover(GstSample *sample)
 
 } // namespace
 
-void GstTagReader::start(const QString &localFile)
+void GstTagReader::start(const QString &localFile, const TrackTags &known)
 {
-    m_tags = TrackTags();
-    m_tags.artUrl = CoverArt::besideFile(localFile);
+    m_tags = known;
+    if (m_tags.artUrl.isEmpty())
+        m_tags.artUrl = CoverArt::besideFile(localFile);
     m_pictureSeen = false;
 }
 

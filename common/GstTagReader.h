@@ -12,8 +12,9 @@ class GstTagReader
 {
 public:
     // A new track: its picture is a cover file beside it until an embedded
-    // one turns up.
-    void start(const QString &localFile);
+    // one turns up. known: what is known of it already (a cue sheet's title,
+    // a picture), which its own tags do not override.
+    void start(const QString &localFile, const TrackTags &known = {});
     // Takes what list adds; true when the tags changed.
     bool read(const GstTagList *list);
     const TrackTags &tags() const { return m_tags; }

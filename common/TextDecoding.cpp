@@ -49,4 +49,20 @@ QString decode(QByteArrayView bytes)
     return text;
 }
 
+QString decodePreferringChinese(QByteArrayView bytes)
+{
+    if (QStringConverter::encodingForData(bytes) || bytes.isValidUtf8())
+        return decode(bytes);
+    const QByteArray name = guess(bytes).toUpper();
+    const bool eastAsian = name.startsWith("GB") || name.startsWith("BIG5") || name.startsWith("SHIFT") ||
+                           name.startsWith("EUC") || name.startsWith("ISO-2022") || name.startsWith("HZ");
+    if (!eastAsian) {
+        QStringDecoder gb18030(kFallback, QStringDecoder::Flag::Stateless);
+        const QString text = gb18030.decode(bytes);
+        if (!gb18030.hasError())
+            return text;
+    }
+    return decode(bytes);
+}
+
 } // namespace TextDecoding

@@ -18,4 +18,11 @@ QByteArray detect(QByteArrayView bytes);
 // bytes decoded in the encoding detect() finds, without the byte-order mark.
 QString decode(QByteArrayView bytes);
 
+// As decode(), for texts that may hold only a few words outside ASCII (a cue
+// sheet with one title, a short playlist): uchardet takes a few Chinese words
+// for a European code page, so where it guesses one and the bytes are valid
+// GB18030, they are read as GB18030. A Western text's lone accented letters
+// are not valid GB18030 and keep the guess.
+QString decodePreferringChinese(QByteArrayView bytes);
+
 } // namespace TextDecoding

@@ -5,6 +5,7 @@
 #include "Mini.h"
 #include "Names.h"
 #include "NextTrack.h"
+#include "PathExpansion.h"
 #include "Pictures.h"
 #include "PlaylistDropTarget.h"
 #include "PushMessage.h"
@@ -103,7 +104,11 @@ FrmPlayer::FrmPlayer(const PlayerServices &services, QWidget *parent)
     setFixedSize(kClientWidth, kClientHeight);
 
     m_commonDialog1.title = QStringLiteral("打开");
-    m_commonDialog1.filter = QStringLiteral("*.mp3文件|*.mp3|All file(*.*)|*.*");
+    // The design's two choices, and between them every type the player takes.
+    m_commonDialog1.filter = QStringLiteral("*.mp3文件|*.mp3|音频文件|%1|CUE 文件(*.cue)|*.cue|"
+                                            "播放列表(*.m3u *.m3u8 *.pls *.xspf)|*.m3u;*.m3u8;*.pls;*.xspf|"
+                                            "All file(*.*)|*.*")
+                                 .arg(AudioTypes::audioPatterns().join(QLatin1Char(';')));
     m_commonDialog1.initialFolder = QStringLiteral("music");
     m_commonDialog2.filter = QStringLiteral("播放列表(*.m3u)|*.m3u");
 
@@ -368,16 +373,31 @@ void FrmPlayer::AddFiles()
         addChosenFiles(chosen);
 }
 
-int FrmPlayer::addChosenFiles(const QStringList &chosen)
+int FrmPlayer::addChosenFiles(const QStringList &chosen, bool quiet)
 {
     int added = 0;
-    // One file whose name ends in lower-case "m3u" is a playlist: its entries are added.
+    // One file whose name ends in lower-case "m3u" (or another player's
+    // playlist type) is a playlist: its entries are added.
     if (chosen.size() == 1 && AudioTypes::isPlaylistFileName(QFileInfo(chosen.constFirst()).fileName())) {
         QStringList paths;
-        if (Playlist::readFile(chosen.constFirst(), &paths))
-            added = m_playlist.append(paths);
+        QStringList names;
+        if (Playlist::readFile(chosen.constFirst(), &paths, &names))
+            added = m_playlist.append(paths, names);
     } else {
-        added = m_playlist.append(chosen);
+        // A cue sheet, or an audio file whose tags keep one, stands for its tracks.
+        QStringList entries;
+        QStringList problems;
+        for (const QString &file : chosen) {
+            if (AudioTypes::isSheetFileName(file))
+                entries.append(PathExpansion::sheetEntries(QFileInfo(file).absoluteFilePath(), &problems));
+            else
+                entries.append(PathExpansion::audioEntries(file));
+            if (entries.size() >= Playlist::kMaxEntries)
+                break;
+        }
+        added = m_playlist.append(entries);
+        if (!quiet)
+            reportProblems(problems);
     }
     m_playlist.refreshCount();
     return added;

@@ -53,8 +53,10 @@ public:
     // Lets the user choose audio files or one playlist file and appends them.
     void AddFiles();
     // Appends files as if chosen in the add dialog: one file named "*.m3u"
-    // adds the playlist's entries. Returns how many entries were added.
-    int addChosenFiles(const QStringList &chosen);
+    // (or PLS, XSPF) adds the playlist's entries, a cue sheet its tracks.
+    // Returns how many entries were added. quiet: a remote caller's, which
+    // gets its answer instead of a box for what could not be added.
+    int addChosenFiles(const QStringList &chosen, bool quiet = false);
     // Selects the entry and starts it as a double-click on it would.
     void goTo(int index);
     // Appends what files, playlist files and folders dropped on the list or
@@ -207,6 +209,8 @@ private:
 
     // Playlist editing helpers.
     void warn(const QString &title, const QString &text);
+    // One box, once the current event is done, for what an addition could not add.
+    void reportProblems(const QStringList &problems);
     // Removes the entry and goes on with playback as its removal asks.
     void removeEntry(int index);
     // Moves the selected entry one place down (+1) or up (-1) and selects it there.

@@ -130,8 +130,9 @@ void FrmPlayer::imgLstopen_Click()
     if (fileName.isEmpty())
         return;
     QStringList paths;
-    if (!Playlist::readFile(fileName, &paths))
+    QStringList names;
+    if (!Playlist::readFile(fileName, &paths, &names))
         return;
-    m_playlist.append(paths);
+    m_playlist.append(paths, names);
     m_playlist.refreshCount();
 }

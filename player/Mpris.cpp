@@ -10,6 +10,7 @@
 #include "AudioTypes.h"
 #include "BoundedText.h"
 #include "GstMediaComponent.h"
+#include "ImageTrack.h"
 #include "MediaComponent.h"
 #include "Names.h"
 #include "RegularFile.h"
@@ -50,7 +51,8 @@ qlonglong toMicroseconds(double seconds)
 
 QString fileUrl(const QString &path)
 {
-    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+    // A track of an image is a file: URI already.
+    return ImageTrack::parse(path) ? path : QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
 }
 
 // What the tags add to a track's metadata.
@@ -468,14 +470,18 @@ void MprisService::OpenUri(const QString &uri)
     }
     const bool playlistFile = AudioTypes::isPlaylistFileName(path);
     const int before = m_player->playlist().count();
-    const int added = m_player->addChosenFiles({path});
+    const int added = m_player->addChosenFiles({path}, true);
     if (!playlistFile && added == 0) {
-        refuseCall(QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded"),
-                   QStringLiteral("the playlist is full"));
+        if (AudioTypes::isSheetFileName(path) && before < Playlist::kMaxEntries)
+            refuseCall(kInvalidArgs, QStringLiteral("no track of the sheet can be played: %1").arg(shown));
+        else
+            refuseCall(QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded"),
+                       QStringLiteral("the playlist is full"));
         return;
     }
-    // A playlist file only adds; one audio file is started as a double-click on it would.
-    if (!playlistFile && added == 1)
+    // A playlist file only adds; an audio file, or the first track of a cue
+    // sheet, is started as a double-click on it would.
+    if (!playlistFile)
         m_player->goTo(before);
 }
 

@@ -2,6 +2,8 @@
 // files chosen there, cancel and the size limit.
 #include "PlayerFixture.h"
 
+#include "AudioTypes.h"
+
 #include "ImageButton.h"
 
 #include <QFile>
@@ -104,7 +106,11 @@ private slots:
         QCOMPARE(player.count(), QString::number(names.size()));
         QCOMPARE(player.prompts.choosersShown(), int(choices.size()));
         QCOMPARE(player.prompts.lastTitle, QStringLiteral("打开"));
-        QCOMPARE(player.prompts.lastFilter, QStringLiteral("*.mp3文件 (*.mp3);;All file(*.*) (*)"));
+        QCOMPARE(player.prompts.lastFilter,
+                 QStringLiteral(
+                     "*.mp3文件 (*.mp3);;音频文件 (%1);;CUE 文件(*.cue) (*.cue);;"
+                     "播放列表(*.m3u *.m3u8 *.pls *.xspf) (*.m3u *.m3u8 *.pls *.xspf);;All file(*.*) (*)")
+                     .arg(AudioTypes::audioPatterns().join(QLatin1Char(' '))));
         QVERIFY(QFileInfo(player.prompts.lastFolder).isDir());
         // Adding never plays, never selects, never complains.
         QCOMPARE(player.listName()->currentRow(), select);

@@ -3,12 +3,15 @@
 // the first entry added.
 #include "PlayerFixture.h"
 
+#include "ImageTrack.h"
 #include "PathExpansion.h"
 #include "PlaylistDropTarget.h"
 
 #include <QDropEvent>
 #include <QListWidget>
 #include <QMimeData>
+#include <QRegularExpression>
+#include <QStringEncoder>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -118,6 +121,73 @@ private slots:
         // Nothing starts, nothing is selected.
         QVERIFY(player.media.calls.isEmpty() && player.prompts.shown().isEmpty());
         QCOMPARE(player.listName()->currentRow(), -1);
+    }
+
+    void drop_sheets_addTheirTracks_inPlaceOfTheirImages_data()
+    {
+        QTest::addColumn<QStringList>("items"); // under album/
+        QTest::addColumn<QStringList>("urls");  // "name?N" a track of sheet name
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("box");
+        const QString missing =
+            QStringLiteral("CUE 文件“broken.cue”所指的音频文件“gone.ape”不存在，其音轨未添加。");
+        // bonus.mp3 is broken.cue's second track; zz copy.cue a second sheet of disc.wav.
+        QTest::newRow("the folder: its sheets' tracks, once, in their places; the others as ever")
+            << QStringList{""}
+            << QStringList{"broken.cue?2", "disc.cue?1", "disc.cue?2", "disc.cue?3", "solo.ape"}
+            << QStringList{"bonus", "春天", "夏天", "disc - 03", "solo.ape"} << missing;
+        QTest::newRow("a sheet") << QStringList{"disc.cue"}
+                                 << QStringList{"disc.cue?1", "disc.cue?2", "disc.cue?3"}
+                                 << QStringList{"春天", "夏天", "disc - 03"} << QString();
+        QTest::newRow("its image alone is a file")
+            << QStringList{"disc.wav"} << QStringList{"disc.wav"} << QStringList{"disc.wav"} << QString();
+        QTest::newRow("a sheet naming a missing file: one box, the other tracks added")
+            << QStringList{"broken.cue"} << QStringList{"broken.cue?2"} << QStringList{"bonus"} << missing;
+    }
+
+    void drop_sheets_addTheirTracks_inPlaceOfTheirImages()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QStringList, urls);
+        QFETCH(QStringList, names);
+        QFETCH(QString, box);
+        const QDir album(path("album"));
+        if (!album.exists()) {
+            QVERIFY(QDir().mkpath(album.path()));
+            const QByteArray disc = QStringEncoder("GBK").encode(QStringLiteral(
+                "FILE \"disc.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"春天\"\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+                "TITLE \"夏天\"\nINDEX 01 01:00:00\nTRACK 03 AUDIO\nINDEX 01 02:00:00\n"));
+            const QList<QPair<QString, QByteArray>> files = {
+                {"disc.wav", "RIFF"},
+                {"disc.cue", disc},
+                {"zz copy.cue", disc},
+                {"bonus.mp3", "ID3"},
+                {"solo.ape", "MAC "},
+                {"broken.cue", "FILE gone.ape WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE bonus.mp3 WAVE\n"
+                               "TRACK 02 AUDIO\nTITLE bonus\nINDEX 01 00:00:00\n"}};
+            for (const auto &[name, bytes] : files) {
+                QFile file(album.filePath(name));
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            }
+        }
+        PlayerFixture player;
+        QVERIFY(player.load());
+        QVERIFY(drop(player, items.replaceInStrings(QRegularExpression("^"), album.path() + "/")));
+        for (QString &url : urls) {
+            const QStringList parts = url.split(QLatin1Char('?'));
+            url = parts.size() == 2 ? ImageTrack::entry(album.filePath(parts[0]), parts[1].toInt())
+                                    : album.filePath(url);
+        }
+        QCOMPARE(player.urls(), urls);
+        QCOMPARE(player.names(), names);
+        if (box.isEmpty()) {
+            QTest::qWait(50);
+            QVERIFY(player.prompts.shown().isEmpty());
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(player.prompts.shown().size(), 1, 2000);
+            QCOMPARE(player.prompts.shown().constFirst().title, QStringLiteral("提示:"));
+            QCOMPARE(player.prompts.shown().constFirst().text, box);
+        }
     }
 
     void plainText_isNoPath()

@@ -7,6 +7,7 @@
 #include "AudioTypes.h"
 #include "BoundedText.h"
 #include "GstMediaComponent.h"
+#include "ImageTrack.h"
 #include "Mini.h"
 #include "Mp3Fixture.h"
 #include "Mpris.h"
@@ -247,6 +248,36 @@ private slots:
         QCOMPARE(trackIdOf(now), tracks()[3]);
         QVERIFY(lengthOf(now) > 500000);
         QVERIFY(m_player->prompts.shown().isEmpty());
+    }
+
+    void openUri_sheet_addsItsTracks_eachInItsOwnTime()
+    {
+        const QString image = m_media.filePath(u"image.wav"_s);
+        QCOMPARE(QProcess::execute(
+                     u"sox"_s, {u"-n"_s, u"-b"_s, u"16"_s, image, u"synth"_s, u"4"_s, u"sine"_s, u"440"_s}),
+                 0);
+        const QString sheet = m_media.filePath(u"image.cue"_s);
+        QFile out(sheet);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write("FILE image.wav WAVE\nTRACK 01 AUDIO\nTITLE One\n"
+                                                            "INDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE Two\n"
+                                                            "INDEX 01 00:01:00\n") > 0);
+        out.close();
+        QCOMPARE(openUri(sheet).type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(tracks().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), u"Playing"_s, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(title(), u"One"_s, kWaitMs);
+        QCOMPARE(metadata().value(u"xesam:url"_s).toString(), ImageTrack::entry(sheet, 1));
+        QCOMPARE(lengthOf(metadata()), 1000000);
+
+        // The second track: 3 s long, its position counted from its own start.
+        call(kPlayer, u"Next"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(title(), u"Two"_s, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(lengthOf(metadata()), 3000000, kWaitMs);
+        call(kPlayer, u"SetPosition"_s, {QVariant::fromValue(trackIdOf(metadata())), qlonglong(2000000)});
+        QTRY_VERIFY_WITH_TIMEOUT(m_listener.seeked > 0, kWaitMs);
+        const qlonglong position = playerProperty(u"Position"_s).toLongLong();
+        QVERIFY2(position >= 2000000 && position < 2800000, qPrintable(QString::number(position)));
+        call(kPlayer, u"Stop"_s);
     }
 
     void hostilePlaylist_keepsThePlayerOnTheBus_andEveryNameShort()
@@ -510,6 +541,11 @@ private slots:
         uriRow("missing file", uriOf(m_media.filePath(u"gone.mp3"_s)),
                u"org.freedesktop.DBus.Error.FileNotFound"_s);
         uriRow("folder", uriOf(m_media.path()), invalid);
+        const QString sheet = m_media.filePath(u"nothing.cue"_s);
+        QFile out(sheet);
+        if (out.open(QIODevice::WriteOnly))
+            out.write("FILE gone.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+        uriRow("a sheet without a playable track", uriOf(sheet), invalid);
         uriRow("link to a device", uriOf(m_media.filePath(u"zero.mp3"_s)), invalid);
         uriRow("path longer than a path can be", "file:///" + QString(4096, u'p'), invalid);
         uriRow("URI of 8 MB", "file:///" + QString(8 << 20, u'p'), invalid);

@@ -5,6 +5,7 @@
 #include "FileDialogSettings.h"
 #include "FileTricks.h"
 #include "ImageButton.h"
+#include "ImageTrack.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -238,9 +239,26 @@ private slots:
         QTest::newRow("mixed, empty lines")
             << QByteArray("/m/a.mp3\r\r\n\n/m/b.mp3\n\r/m/c.mp3\r\n")
             << QStringList({"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"}) << QStringList({"a.mp3", "b.mp3", "c.mp3"});
-        QTest::newRow("extended")
-            << QByteArray("#EXTM3U\r\n#EXTINF:215,Artist - A\r\n/m/a.mp3\r\n#EXTINF:-1,B\r\n/m/b.mp3\r\n")
-            << ab << abNames;
+        QTest::newRow("extended: titles name the paths after them")
+            << QByteArray(
+                   "#EXTM3U\r\n#EXTINF:215,Artist - A\r\n#EXTGRP:x\r\n/m/a.mp3\r\n#EXTINF:-1,\r\n/m/b.mp3\r\n"
+                   "#EXTINF:1,C\r\n")
+            << ab << QStringList{"Artist - A", "b.mp3"};
+        // Other players' files, named by the tag's first word.
+        QTest::newRow("PLS") << QByteArray("[playlist]\nFile2=file:///m/b%20c.mp3\nFile1=a.mp3\nTitle1=甲\n")
+                             << QStringList{"@/a.mp3", "/m/b c.mp3"} << QStringList{"甲", "b c.mp3"};
+        QTest::newRow("XSPF")
+            << QByteArray("<?xml version=\"1.0\"?><playlist xmlns=\"http://xspf.org/ns/0/\"><trackList>"
+                          "<track><location>sub/a%20b.mp3</location><title>A</title></track>"
+                          "<track><location>file:///m/x.cue?2</location></track></trackList></playlist>")
+            << QStringList{"@/sub/a b.mp3", ImageTrack::entry("/m/x.cue", 2)} << QStringList{"A", "x - 02"};
+        QTest::newRow("tracks of images: ours, qmmp's")
+            << QByteArray(
+                   "file:///m/%E4%B8%93%E8%BE%91.cue?3\r\ncue:///m/a%23b.cue#12\r\nflac:///m/c.flac#1\r\n"
+                   "file:///m/d.cue?x\r\ncue:///m/e.cue#x\r\n")
+            << QStringList{ImageTrack::entry("/m/专辑.cue", 3), ImageTrack::entry("/m/a#b.cue", 12),
+                           ImageTrack::entry("/m/c.flac", 1), "/m/d.cue?x"}
+            << QStringList{"专辑 - 03", "a#b - 12", "c - 01", "d.cue?x"};
         QTest::newRow("BOM") << QByteArray("\xEF\xBB\xBF/m/a.mp3\r\n/m/b.mp3\r\n") << ab << abNames;
         QTest::newRow("bare file names")
             << QByteArray("song.mp3\r\n\xE6\xAD\x8C.mp3\r\n") << QStringList({"@/song.mp3", "@/歌.mp3"})
@@ -294,7 +312,10 @@ private slots:
         QFETCH(QStringList, names);
         auto player = playerWith({});
         QVERIFY(player);
-        const QString file = player->dir.filePath(QStringLiteral("list.m3u"));
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        const QString file =
+            player->dir.filePath(QStringLiteral("list.") +
+                                 (tag == "PLS" || tag == "XSPF" ? tag.toLower() : QStringLiteral("m3u")));
         writeAll(file, bytes);
         open(*player, file);
         for (QString &url : urls)
@@ -302,6 +323,33 @@ private slots:
         QCOMPARE(player->urls(), urls);
         QCOMPARE(player->names(), names);
         QCOMPARE(player->count(), QString::number(urls.size()));
+    }
+
+    void save_tracksOfAnImage_openAgainAsTheSameTracks()
+    {
+        auto saver = playerWith({});
+        QVERIFY(saver);
+        const QString sheet = saver->dir.filePath(QStringLiteral("专辑.cue"));
+        writeAll(saver->dir.filePath(QStringLiteral("专辑.wav")), "RIFF");
+        writeAll(sheet, QStringEncoder("GBK").encode(QStringLiteral(
+                            "FILE \"专辑.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"春天\"\nINDEX 01 00:00:00\n"
+                            "TRACK 02 AUDIO\nINDEX 01 01:00:00\n")));
+        saver->prompts.chooseFilesNext({sheet, QStringLiteral("/m/a.mp3")});
+        saver->click("imgAdd");
+        const QStringList entries = {ImageTrack::entry(sheet, 1), ImageTrack::entry(sheet, 2), "/m/a.mp3"};
+        QCOMPARE(saver->urls(), entries);
+        QCOMPARE(saver->names(), QStringList({"春天", "专辑 - 02", "a.mp3"}));
+        const QString file = saver->dir.filePath(QStringLiteral("album.m3u"));
+        saver->prompts.chooseFileNext(file);
+        saver->click("imgLstsave");
+        // One line each: the tracks as URIs, the plain file as its path.
+        QCOMPARE(readAll(file), (entries.join("\r\n") + "\r\n").toUtf8());
+
+        auto opener = playerWith({});
+        QVERIFY(opener);
+        open(*opener, file);
+        QCOMPARE(opener->urls(), entries);
+        QCOMPARE(opener->names(), saver->names());
     }
 
     void open_whatIsNotARegularFile_readsNothingAndNeverWaits_data()
