@@ -117,6 +117,20 @@ void GstMediaComponent::Private::startPipeline()
 {
     // A track of an image is sought while paused, so that nothing before it is heard.
     setPipelineState(wantPlaying && !ranged() ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+    // Now and then a demuxer pushes its first data before decodebin has linked
+    // its pad (seen with AIFF and Musepack): the pipeline then never prerolls
+    // and tells nothing. Opened once more it plays; a second silence is an error.
+    QTimer::singleShot(kPrerollWaitMs, q, [this, token = openToken] {
+        if (token != openToken || prerolled || ended)
+            return;
+        if (openRetried) {
+            qWarning("GstMediaComponent: %s does not open", qPrintable(url));
+            finishMedia(true);
+            return;
+        }
+        openRetried = true;
+        reopenAt(pendingSeek);
+    });
 }
 
 bool GstMediaComponent::Private::ensureEngine()
@@ -205,6 +219,7 @@ void GstMediaComponent::Private::resetToNull(bool keepNext)
     switchPending = false;
     prerolled = false;
     pendingSeek = 0;
+    ++openToken;
 }
 
 void GstMediaComponent::Private::reopenAt(double seconds)
@@ -302,6 +317,7 @@ void GstMediaComponent::setUrl(const QString &path)
     d->ended = false;
     d->wantPlaying = true;
     d->stoppedReportArmed = fromEndHandler;
+    d->openRetried = false;
 
     if (d->uri.isEmpty() || !d->ensureEngine()) {
         // Media that cannot be played ends at once, as an error.

@@ -40,6 +40,11 @@ struct GstMediaComponent::Private
     bool ended = false;       // this run already reported its end
     double pendingSeek = 0;   // applied once prerolled; also the position shown until then
     bool reopening = false;   // the current media is being reopened at pendingSeek
+    // How long an opened pipeline may take to preroll before it is opened
+    // once more; the token tells whether it has been left meanwhile.
+    static constexpr int kPrerollWaitMs = 3000;
+    quint64 openToken = 0;
+    bool openRetried = false; // the current media has been opened once more
     mutable double duration = 0;
     double reportedDuration = 0; // the length last told through durationChanged
 
