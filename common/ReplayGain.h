@@ -24,10 +24,10 @@ struct ReplayGainSettings
 // is full scale). A value a tag did not give, or gave malformed, is empty.
 struct ReplayGainInfo
 {
-    std::optional<double> trackGain;
-    std::optional<double> trackPeak;
-    std::optional<double> albumGain;
-    std::optional<double> albumPeak;
+    std::optional<double> trackGain = std::nullopt;
+    std::optional<double> trackPeak = std::nullopt;
+    std::optional<double> albumGain = std::nullopt;
+    std::optional<double> albumPeak = std::nullopt;
 
     bool operator==(const ReplayGainInfo &other) const = default;
     // Takes every value other has.

@@ -59,60 +59,40 @@ QStringList cachedPictures()
     return QDir(CoverArt::cacheFolder()).entryList(QDir::Files);
 }
 
-QByteArray be32(quint32 value)
+QByteArray word(quint32 value, bool bigEndian = false)
 {
     QByteArray bytes(4, '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
-}
-
-QByteArray le32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    qToLittleEndian(value, bytes.data());
+    bigEndian ? qToBigEndian(value, bytes.data()) : qToLittleEndian(value, bytes.data());
     return bytes;
 }
 
 QByteArray mp4Atom(const char *type, const QByteArray &body, bool full = false)
 {
     const QByteArray content = full ? QByteArray(4, '\0') + body : body;
-    return be32(quint32(8 + content.size())) + type + content;
+    return word(quint32(8 + content.size()), true) + type + content;
 }
 
 // Puts "NAME=value" tags into an MP4 file as iTunes-style freeform atoms
-// (----:com.apple.iTunes:NAME), in place of its own tags. mp4mux writes moov last.
+// (----:com.apple.iTunes:NAME): mp4mux ends the file with moov, its udta,
+// meta and an empty ilst, which grow by them.
 bool addFreeformTags(const QString &path, const QStringList &tags)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
+    QByteArray bytes = file.open(QIODevice::ReadWrite) ? file.readAll() : QByteArray();
+    if (!bytes.endsWith(word(8, true) + "ilst"))
         return false;
-    const QByteArray bytes = file.readAll();
-    qsizetype at = 0;
-    while (at + 8 <= bytes.size() && bytes.mid(at + 4, 4) != "moov")
-        at += qFromBigEndian<quint32>(bytes.constData() + at);
-    if (at + qFromBigEndian<quint32>(bytes.constData() + at) != bytes.size())
-        return false;
-    QByteArray kept;
-    for (qsizetype child = at + 8; child + 8 <= bytes.size();) {
-        const quint32 size = qFromBigEndian<quint32>(bytes.constData() + child);
-        if (size < 8)
-            return false;
-        if (bytes.mid(child + 4, 4) != "udta")
-            kept += bytes.mid(child, size);
-        child += size;
-    }
     QByteArray items;
     for (const QString &tag : tags) {
-        const QStringList parts = tag.split(u'=');
-        items += mp4Atom("----", mp4Atom("mean", "com.apple.iTunes", true) +
-                                     mp4Atom("name", parts[0].toUtf8(), true) +
-                                     mp4Atom("data", be32(1) + be32(0) + parts[1].toUtf8()));
+        items +=
+            mp4Atom("----", mp4Atom("mean", "com.apple.iTunes", true) +
+                                mp4Atom("name", tag.section(u'=', 0, 0).toUtf8(), true) +
+                                mp4Atom("data", word(1, true) + word(0) + tag.section(u'=', 1).toUtf8()));
     }
-    const QByteArray handler = mp4Atom("hdlr", QByteArray(4, '\0') + "mdirappl" + QByteArray(9, '\0'), true);
-    const QByteArray udta = mp4Atom("udta", mp4Atom("meta", handler + mp4Atom("ilst", items), true));
-    file.resize(at);
-    file.seek(at);
-    return file.write(mp4Atom("moov", kept + udta)) > 0;
+    for (const char *type : {"moov", "udta", "meta", "ilst"}) {
+        const qsizetype at = bytes.lastIndexOf(type) - 4;
+        bytes.replace(at, 4, word(qFromBigEndian<quint32>(bytes.constData() + at) + items.size(), true));
+    }
+    return file.seek(0) && file.write(bytes + items) > 0;
 }
 
 // An APEv2 tag, header and footer, as taggers append it to MP3 files.
@@ -120,13 +100,12 @@ QByteArray apeTag(const QStringList &tags)
 {
     QByteArray items;
     for (const QString &tag : tags) {
-        const QStringList parts = tag.split(u'=');
-        items +=
-            le32(quint32(parts[1].toUtf8().size())) + le32(0) + parts[0].toUtf8() + '\0' + parts[1].toUtf8();
+        const QByteArray value = tag.section(u'=', 1).toUtf8();
+        items += word(quint32(value.size())) + word(0) + tag.section(u'=', 0, 0).toUtf8() + '\0' + value;
     }
     const auto frame = [&](quint32 flags) {
-        return "APETAGEX" + le32(2000) + le32(quint32(items.size() + 32)) + le32(quint32(tags.size())) +
-               le32(flags) + QByteArray(8, '\0');
+        return "APETAGEX" + word(2000) + word(quint32(items.size() + 32)) + word(quint32(tags.size())) +
+               word(flags) + QByteArray(8, '\0');
     };
     return frame(0xA0000000) + items + frame(0x80000000);
 }

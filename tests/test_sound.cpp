@@ -1,13 +1,24 @@
 // Volume, mute, speed and channel controls: what the media component is told
 // and what the bar and captions show; the channel choice on real audio too.
+// ReplayGain and the equalizer: the gain worked out, the choices kept in the
+// settings file, the presets, and the window 均衡器.
 #include "PlayerFixture.h"
 
+#include "EqualizerWindow.h"
 #include "GstMediaComponent.h"
 #include "LineControl.h"
 #include "Mp3Fixture.h"
+#include "PlayerSettings.h"
+#include "SoundShaping.h"
 #include "WavSamples.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QSlider>
 #include <QtTest>
 
 #include <cmath>
@@ -32,6 +43,10 @@ void useEngine(PlayerFixture &player, MediaComponent &engine)
     player.window = std::make_unique<FrmPlayer>(player.services);
 }
 
+using namespace Qt::StringLiterals;
+using Info = ReplayGainInfo;
+using RG = ReplayGainSettings;
+
 } // namespace
 
 class SoundTest : public QObject
@@ -39,6 +54,7 @@ class SoundTest : public QObject
     Q_OBJECT
 
 private:
+    QTemporaryDir m_config;
     static QWidget *bar(PlayerFixture &player) { return player.window->findChild<QWidget *>("imgSound"); }
     static void checkBar(PlayerFixture &player, int volume)
     {
@@ -146,6 +162,209 @@ private slots:
         }
         checkCaption(player.label("lblSpeed"), caption, colour);
         QCOMPARE(player.services.media->rate(), rate);
+    }
+
+    void replayGain_gainFromTagsAndChoices_data()
+    {
+        QTest::addColumn<RG>("settings");
+        QTest::addColumn<Info>("info");
+        QTest::addColumn<double>("gain");
+        QTest::addColumn<bool>("limit");
+        const Info both{-7, 0.5, -9, 0.9};
+        QTest::newRow("track mode") << RG{} << both << -7.0 << false;
+        QTest::newRow("album mode") << RG{RG::Album} << both << -9.0 << false;
+        QTest::newRow("track mode, album gain only") << RG{} << Info{{}, {}, -9, 0.9} << -9.0 << false;
+        QTest::newRow("album mode, track gain only") << RG{RG::Album} << Info{-7, 0.5} << -7.0 << false;
+        QTest::newRow("off") << RG{RG::Off, 6} << both << 0.0 << false;
+        QTest::newRow("pre-amp") << RG{RG::Track, 4} << both << -3.0 << false;
+        QTest::newRow("lift held by the peak") << RG{RG::Track, 15} << both << 6.0206 << false;
+        QTest::newRow("lift, clipping allowed") << RG{RG::Track, 15, false} << both << 8.0 << true;
+        QTest::newRow("lift, no peak known") << RG{} << Info{3} << 3.0 << true;
+        QTest::newRow("untagged: the fallback alone")
+            << RG{RG::Track, 4, true, -6} << Info{} << -6.0 << false;
+        QTest::newRow("untagged, lifted") << RG{RG::Track, 0, true, 5} << Info{} << 5.0 << true;
+        QTest::newRow("beyond what can be applied") << RG{RG::Track, 15, false} << Info{55} << 20.0 << true;
+    }
+
+    void replayGain_gainFromTagsAndChoices()
+    {
+        QFETCH(RG, settings);
+        QFETCH(Info, info);
+        QFETCH(double, gain);
+        QFETCH(bool, limit);
+        const ReplayGain::Result result = ReplayGain::compute(settings, info);
+        QVERIFY2(std::abs(result.gainDb - gain) < 1e-3, qPrintable(QString::number(result.gainDb)));
+        QCOMPARE(result.limit, limit);
+    }
+
+    // Whatever the file holds, the engine gets sane values at start; what the
+    // user changes is there at the next start.
+    void soundShaping_settingsFile_readSanely_andKeptAcrossStarts_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<RG>("replayGain");
+        QTest::addColumn<EqualizerSettings>("equalizer");
+        QTest::addColumn<QStringList>("ownPresets");
+        EqualizerSettings set{true, -2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}};
+        QTest::newRow("no file") << QByteArray() << RG{} << EqualizerSettings{} << QStringList();
+        QTest::newRow("a run's choices")
+            << "[replaygain]\nmode=album\npreamp=-3\nfallback=-6\npreventClipping=false\n[equalizer]\n"
+               "enabled=true\nvalues=-2 1 2 3 4 5 6 7 8 9 10\npresets\\%U6211=0 1 1 1 1 1 1 1 1 1 1\n"_ba
+            << RG{RG::Album, -3, false, -6} << set << QStringList{u"我"_s};
+        set = {false, -12, {12}};
+        QTest::newRow("absurd values clamped")
+            << "[replaygain]\nmode=loud\npreamp=99\nfallback=-1e300\n[equalizer]\nenabled=maybe\n"
+               "values=-50 99 0 0 0 0 0 0 0 0 0\n"_ba
+            << RG{RG::Track, 15, true, -15} << set << QStringList();
+        QTest::newRow("broken lines ignored")
+            << "[equalizer]\nvalues=1 2 3\npresets\\bad=x\npresets\\%U6447%U6EDA=1 1 1 1 1 1 1 1 1 1 1\n"
+               "presets\\a%2Fb=1 1 1 1 1 1 1 1 1 1 1\n"_ba
+            << RG{} << EqualizerSettings{} << QStringList();
+    }
+
+    void soundShaping_settingsFile_readSanely_andKeptAcrossStarts()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(RG, replayGain);
+        QFETCH(EqualizerSettings, equalizer);
+        QFETCH(QStringList, ownPresets);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"settings.ini"_s);
+        QFile written(file);
+        QVERIFY(content.isEmpty() || (written.open(QIODevice::WriteOnly) && written.write(content) > 0));
+        written.close();
+        FakeMediaComponent media;
+        const RG changed{RG::Off, 7, false, 3};
+        {
+            PlayerSettings settings(file);
+            SoundShaping sound(settings, &media);
+            QCOMPARE(media.replayGain, replayGain);
+            QCOMPARE(media.equalizer, equalizer);
+            QStringList names;
+            for (const auto &preset : sound.presets().mid(Equalizer::builtInPresets().size()))
+                names << preset.name;
+            QCOMPARE(names, ownPresets);
+            sound.setReplayGain(changed);
+            sound.applyPreset(u"摇滚"_s);
+        } // written as it goes
+        PlayerSettings settings(file);
+        SoundShaping again(settings, &media);
+        QCOMPARE(media.replayGain, changed);
+        QCOMPARE(again.currentPreset(), u"摇滚"_s);
+    }
+
+    void presets_ownPresetsSavedAndDeleted_builtInsKept_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("a name") << u"我的 耳机"_s << true;
+        QTest::newRow("longest") << QString(SoundShaping::kMaxPresetName, u'长') << true;
+        QTest::newRow("too long") << QString(SoundShaping::kMaxPresetName + 1, u'长') << false;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("a built-in's") << u"平坦"_s << false;
+        QTest::newRow("a group of the file") << u"a/b"_s << false;
+        QTest::newRow("control character") << u"a\nb"_s << false;
+    }
+
+    void presets_ownPresetsSavedAndDeleted_builtInsKept()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, saved);
+        QTemporaryDir dir;
+        PlayerSettings settings(dir.filePath(u"settings.ini"_s));
+        SoundShaping sound(settings, nullptr);
+        sound.setEqualizer({true, -1, {3}});
+        QCOMPARE(sound.savePreset(name), saved);
+        sound.applyPreset(u"平坦"_s);
+        sound.applyPreset(name);
+        const EqualizerSettings expected = saved ? EqualizerSettings{true, -1, {3}} : EqualizerSettings{true};
+        QCOMPARE(sound.equalizer(), expected);
+        QCOMPARE(SoundShaping(settings, nullptr).presets().size(),
+                 Equalizer::builtInPresets().size() + saved);
+        sound.deletePreset(name);
+        sound.deletePreset(u"平坦"_s);
+        QCOMPARE(SoundShaping(settings, nullptr).presets(), Equalizer::builtInPresets());
+    }
+
+    void equalizerWindow_captionsAndSize_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        const char *const rows[][2] = {
+            {"chkEqualizer", "开启"},    {"lblPreset", "预设"},     {"cmdSave", "保存"},
+            {"cmdDelete", "删除"},       {"lblPreamp", "前级"},     {"lblBand0", "31"},
+            {"lblBand5", "1K"},          {"lblBand9", "16K"},       {"lblReplayGain", "回放增益"},
+            {"chkClipping", "防止削波"}, {"lblRgPreamp", "预放大"}, {"lblRgFallback", "无标签"}};
+        for (const auto &[name, caption] : rows)
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromUtf8(caption);
+    }
+
+    void equalizerWindow_captionsAndSize()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        PlayerSettings settings(m_config.filePath(u"settings.ini"_s));
+        SoundShaping sound(settings, nullptr);
+        EqualizerWindow window(&sound, nullptr);
+        QCOMPARE(window.objectName(), u"均衡器"_s);
+        QCOMPARE(window.windowTitle(), u"均衡器"_s);
+        QCOMPARE(window.size(), QSize(EqualizerWindow::kWidth, EqualizerWindow::kHeight));
+        QWidget *control = window.findChild<QWidget *>(name);
+        QVERIFY(control);
+        QCOMPARE(control->property("text").toString(), caption);
+    }
+
+    // The menu row opens it; each slider is named as its label and moves the
+    // sound as a drag would, also from the accessibility bus; presets apply.
+    void equalizerWindow_slidersPresetsAndMenuRow_reachTheEngine()
+    {
+        PlayerFixture player;
+        QVERIFY(player.load());
+        PlayerSettings settings(m_config.filePath(u"window.ini"_s));
+        SoundShaping sound(settings, &player.media);
+        EqualizerWindow::addMenuRow(player.window.get(), &sound, &player.prompts);
+        auto *row = player.window->findChild<QAction *>(u"均衡器"_s);
+        QVERIFY(row);
+        row->trigger();
+        auto *window = player.window->findChild<EqualizerWindow *>(u"均衡器"_s);
+        QVERIFY(window && window->isVisible());
+        row->trigger();
+        QCOMPARE(player.window->findChildren<EqualizerWindow *>().size(), 1);
+
+        const QList<QSlider *> sliders = window->findChildren<QSlider *>();
+        QCOMPARE(sliders.size(), 13);
+        for (QSlider *slider : sliders) {
+            const QString label = slider->objectName().replace(u"sld"_s, u"lbl"_s);
+            QCOMPARE(QAccessible::queryAccessibleInterface(slider)->text(QAccessible::Name),
+                     window->findChild<QLabel *>(label)->text());
+        }
+        window->findChild<QCheckBox *>(u"chkEqualizer"_s)->click();
+        auto *band = window->findChild<QSlider *>(u"sldBand5"_s);
+        QAccessible::queryAccessibleInterface(band)->valueInterface()->setCurrentValue(-12);
+        QCOMPARE(player.media.equalizer, (EqualizerSettings{true, 0, {0, 0, 0, 0, 0, -12}}));
+        QAccessible::queryAccessibleInterface(window->findChild<QSlider *>(u"sldRgFallback"_s))
+            ->valueInterface()
+            ->setCurrentValue(-4);
+        QCOMPARE(player.media.replayGain.fallbackDb, -4.0);
+        QCOMPARE(window->findChild<QLabel *>(u"lblRgFallbackValue"_s)->text(), u"-4 dB"_s);
+
+        auto *presets = window->findChild<QComboBox *>(u"cboPreset"_s);
+        presets->setCurrentText(u"我的"_s);
+        window->findChild<QPushButton *>(u"cmdSave"_s)->click();
+        presets->setCurrentIndex(presets->findText(u"重低音"_s));
+        emit presets->activated(presets->currentIndex());
+        QCOMPARE(band->value(), 0);
+        QCOMPARE(player.media.equalizer.bandsDb[0], 8.0);
+        presets->setCurrentIndex(presets->findText(u"我的"_s));
+        emit presets->activated(presets->currentIndex());
+        QCOMPARE(band->value(), -12);
+        player.prompts.answerNext(Prompts::AnswerYes);
+        window->findChild<QPushButton *>(u"cmdDelete"_s)->click();
+        QCOMPARE(presets->findText(u"我的"_s), -1);
+        presets->setCurrentText(u"平坦"_s);
+        window->findChild<QPushButton *>(u"cmdSave"_s)->click();
+        QCOMPARE(player.prompts.shown().size(), 2); // the question, and the refused name
+        QCOMPARE(player.prompts.unexpected(), 0);
     }
 
     void channel_cycle_captionsColoursAndBalance_speedLabelKeepsItsColour()
