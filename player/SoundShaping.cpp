@@ -110,8 +110,7 @@ void SoundShaping::setReplayGain(const ReplayGainSettings &settings)
     m_replayGain = clamped;
     if (m_media)
         m_media->setReplayGain(m_replayGain);
-    m_writeLater->start();
-    emit changed();
+    choicesChanged();
 }
 
 void SoundShaping::setEqualizer(const EqualizerSettings &settings)
@@ -122,6 +121,11 @@ void SoundShaping::setEqualizer(const EqualizerSettings &settings)
     m_equalizer = clamped;
     if (m_media)
         m_media->setEqualizer(m_equalizer);
+    choicesChanged();
+}
+
+void SoundShaping::choicesChanged()
+{
     m_writeLater->start();
     emit changed();
 }

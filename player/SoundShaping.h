@@ -53,6 +53,8 @@ signals:
 private:
     void load();
     void writeChoices();
+    // Written shortly, and told.
+    void choicesChanged();
 
     PlayerSettings &m_settings;
     MediaComponent *m_media;
