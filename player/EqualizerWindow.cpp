@@ -52,7 +52,7 @@ EqualizerWindow::EqualizerWindow(SoundShaping *sound, Prompts *prompts, QWidget 
     chkEqualizer = new QCheckBox(QStringLiteral("开启"), this);
     chkEqualizer->setObjectName(QStringLiteral("chkEqualizer"));
     chkEqualizer->setGeometry(12, 12, 64, 20);
-    addLabel("lblPreset", QStringLiteral("预设"), {88, 12, 32, 20});
+    QLabel *lblPreset = addLabel("lblPreset", QStringLiteral("预设"), {88, 12, 32, 20});
     cboPreset = new QComboBox(this);
     cboPreset->setObjectName(QStringLiteral("cboPreset"));
     cboPreset->setGeometry(122, 10, 160, 24);
@@ -61,6 +61,7 @@ EqualizerWindow::EqualizerWindow(SoundShaping *sound, Prompts *prompts, QWidget 
     cboPreset->lineEdit()->setMaxLength(SoundShaping::kMaxPresetName);
     cboPreset->lineEdit()->setPlaceholderText(QStringLiteral("自定义"));
     cboPreset->setAccessibleName(QStringLiteral("预设"));
+    lblPreset->setBuddy(cboPreset);
     cmdSave = new QPushButton(QStringLiteral("保存"), this);
     cmdSave->setObjectName(QStringLiteral("cmdSave"));
     cmdSave->setGeometry(292, 10, 64, 24);
@@ -87,12 +88,13 @@ EqualizerWindow::EqualizerWindow(SoundShaping *sound, Prompts *prompts, QWidget 
                  Qt::AlignCenter);
     }
 
-    addLabel("lblReplayGain", QStringLiteral("回放增益"), {12, 210, 56, 20});
+    QLabel *lblReplayGain = addLabel("lblReplayGain", QStringLiteral("回放增益"), {12, 210, 56, 20});
     cboReplayGain = new QComboBox(this);
     cboReplayGain->setObjectName(QStringLiteral("cboReplayGain"));
     cboReplayGain->setGeometry(70, 208, 96, 24);
     cboReplayGain->addItems({QStringLiteral("关闭"), QStringLiteral("按音轨"), QStringLiteral("按专辑")});
     cboReplayGain->setAccessibleName(QStringLiteral("回放增益"));
+    lblReplayGain->setBuddy(cboReplayGain);
     chkClipping = new QCheckBox(QStringLiteral("防止削波"), this);
     chkClipping->setObjectName(QStringLiteral("chkClipping"));
     chkClipping->setGeometry(180, 210, 90, 20);
@@ -109,7 +111,8 @@ EqualizerWindow::EqualizerWindow(SoundShaping *sound, Prompts *prompts, QWidget 
 
     refresh();
     connect(m_sound, &SoundShaping::changed, this, &EqualizerWindow::refresh);
-    connect(chkEqualizer, &QCheckBox::clicked, this, &EqualizerWindow::chkEqualizer_Click);
+    // Toggled, not clicked: a screen reader toggles a check box without a click.
+    connect(chkEqualizer, &QCheckBox::toggled, this, &EqualizerWindow::chkEqualizer_Click);
     connect(cboPreset, &QComboBox::activated, this, &EqualizerWindow::cboPreset_Click);
     connect(cboPreset, &QComboBox::editTextChanged, this, [this](const QString &name) {
         cmdDelete->setEnabled(!name.isEmpty() && !m_sound->isBuiltIn(name));
@@ -123,7 +126,7 @@ EqualizerWindow::EqualizerWindow(SoundShaping *sound, Prompts *prompts, QWidget 
                 replayGain ? &EqualizerWindow::replayGain_Change : &EqualizerWindow::sldEqualizer_Change);
     }
     connect(cboReplayGain, &QComboBox::activated, this, &EqualizerWindow::replayGain_Change);
-    connect(chkClipping, &QCheckBox::clicked, this, &EqualizerWindow::replayGain_Change);
+    connect(chkClipping, &QCheckBox::toggled, this, &EqualizerWindow::replayGain_Change);
 }
 
 void EqualizerWindow::addMenuRow(FrmPlayer *player, SoundShaping *sound, Prompts *prompts)

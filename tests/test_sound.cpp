@@ -13,6 +13,7 @@
 #include "WavSamples.h"
 
 #include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAccessibleValueInterface>
 #include <QCheckBox>
 #include <QComboBox>
@@ -338,7 +339,9 @@ private slots:
             QCOMPARE(QAccessible::queryAccessibleInterface(slider)->text(QAccessible::Name),
                      window->findChild<QLabel *>(label)->text());
         }
-        window->findChild<QCheckBox *>(u"chkEqualizer"_s)->click();
+        QAccessible::queryAccessibleInterface(window->findChild<QCheckBox *>(u"chkEqualizer"_s))
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::toggleAction());
         auto *band = window->findChild<QSlider *>(u"sldBand5"_s);
         QAccessible::queryAccessibleInterface(band)->valueInterface()->setCurrentValue(-12);
         QCOMPARE(player.media.equalizer, (EqualizerSettings{true, 0, {0, 0, 0, 0, 0, -12}}));
