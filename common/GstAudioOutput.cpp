@@ -1,5 +1,7 @@
 #include "GstAudioOutput.h"
 
+#include "GstEqualizerFilter.h"
+
 #include <gst/audio/gstaudiobasesink.h>
 #include <gst/gst.h>
 
@@ -8,7 +10,6 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
-#include <string>
 #include <vector>
 
 namespace {
@@ -145,7 +146,6 @@ struct GstAudioOutput::Private
     // sees a tag (see onGainPad), and its own cap on the gain is lifted.
     GstElement *gain = nullptr;
     GstElement *limiter = nullptr;
-    GstElement *preAmp = nullptr;
     GstElement *equalizer = nullptr;
     EqualizerSettings equalizerSettings;
 
@@ -175,13 +175,7 @@ void GstAudioOutput::Private::applyEqualizer()
 {
     if (!equalizer)
         return;
-    // Off is flat: both filters then pass the sound on untouched.
-    const EqualizerSettings &eq = equalizerSettings;
-    g_object_set(preAmp, "volume", eq.enabled ? std::pow(10.0, eq.preAmpDb / 20) : 1.0, nullptr);
-    for (int band = 0; band < EqualizerSettings::kBands; ++band) {
-        const std::string name = "band" + std::to_string(band);
-        g_object_set(equalizer, name.c_str(), eq.enabled ? eq.bandsDb[band] : 0.0, nullptr);
-    }
+    GstEqualizerFilter::set(equalizer, equalizerSettings);
 }
 
 GstPadProbeReturn GstAudioOutput::Private::onGainPad(GstPad *, GstPadProbeInfo *info, gpointer self)
@@ -246,12 +240,14 @@ bool GstAudioOutput::build(const QString &sinkFactory)
         d->element = sink;
         return true;
     }
-    GstElement *gain, *limiter, *preAmp, *equalizer;
-    if (!makeAll({{&gain, "rgvolume"},
-                  {&limiter, "rglimiter"},
-                  {&preAmp, "volume"},
-                  {&equalizer, "equalizer-10bands"}}))
+    GstElement *gain, *limiter;
+    GstElement *equalizer = GstEqualizerFilter::make();
+    if (!equalizer || !makeAll({{&gain, "rgvolume"}, {&limiter, "rglimiter"}})) {
         qWarning("GstMediaComponent: ReplayGain and equalizer filters missing; both unsupported");
+        if (equalizer)
+            gst_object_unref(gst_object_ref_sink(equalizer));
+        gain = limiter = equalizer = nullptr;
+    }
 
     // "simple" turns one channel down instead of keeping loudness, so -100 is left only.
     gst_util_set_object_arg(G_OBJECT(pan), "method", "simple");
@@ -262,7 +258,7 @@ bool GstAudioOutput::build(const QString &sinkFactory)
     std::vector<GstElement *> chain{convertIn};
     if (gain) {
         g_object_set(gain, "pre-amp", 0.0, "headroom", 60.0, nullptr);
-        chain.insert(chain.end(), {gain, limiter, preAmp, equalizer});
+        chain.insert(chain.end(), {gain, limiter, equalizer});
     }
     chain.insert(chain.end(), {volume, pan, tempo, convertOut, resample, sink});
 
@@ -298,7 +294,6 @@ bool GstAudioOutput::build(const QString &sinkFactory)
     d->panorama = pan;
     d->gain = gain;
     d->limiter = limiter;
-    d->preAmp = preAmp;
     d->equalizer = equalizer;
     d->applyEqualizer();
     std::lock_guard lock(d->mutex);

@@ -5,6 +5,7 @@
 #include "PlayerFixture.h"
 
 #include "EqualizerWindow.h"
+#include "GstEqualizerFilter.h"
 #include "GstMediaComponent.h"
 #include "LineControl.h"
 #include "Mp3Fixture.h"
@@ -22,6 +23,7 @@
 #include <QSlider>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -196,6 +198,59 @@ private slots:
         const ReplayGain::Result result = ReplayGain::compute(settings, info);
         QVERIFY2(std::abs(result.gainDb - gain) < 1e-3, qPrintable(QString::number(result.gainDb)));
         QCOMPARE(result.limit, limit);
+    }
+
+    // A tone through the equalizer's filters, fed in uneven blocks; the change
+    // of its level in the channel that carries it, the other channels silent.
+    void equalizerBands_shapeTheirOctave_only_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("band");
+        QTest::addColumn<double>("gainDb");
+        QTest::addColumn<double>("preAmpDb");
+        QTest::addColumn<double>("toneHz");
+        QTest::addColumn<double>("changeDb");
+        QTest::newRow("1K cut, at 1 kHz") << 2 << 5 << -12.0 << 0.0 << 1000.0 << -12.0;
+        QTest::newRow("1K cut, an octave away") << 2 << 5 << -12.0 << 0.0 << 2000.0 << -2.5;
+        QTest::newRow("1K cut, far away") << 2 << 5 << -12.0 << 0.0 << 100.0 << 0.0;
+        QTest::newRow("31 lifted, mono") << 1 << 0 << 12.0 << 0.0 << 31.0 << 12.0;
+        QTest::newRow("16K lifted, six channels") << 6 << 9 << 12.0 << 0.0 << 16000.0 << 12.0;
+        QTest::newRow("flat, the pre-amp alone") << 2 << 0 << 0.0 << -6.0 << 440.0 << -6.0;
+    }
+
+    void equalizerBands_shapeTheirOctave_only()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, band);
+        QFETCH(double, gainDb);
+        QFETCH(double, preAmpDb);
+        QFETCH(double, toneHz);
+        QFETCH(double, changeDb);
+        constexpr int kRate = 44100, kFrames = kRate / 2;
+        std::vector<float> sound(size_t(kFrames * channels));
+        for (int i = 0; i < kFrames; ++i)
+            sound[size_t(i * channels + channels - 1)] =
+                float(0.25 * std::sin(2 * M_PI * toneHz * i / kRate));
+        const std::vector<float> tone = sound;
+        EqualizerBands bands;
+        bands.setFormat(kRate, channels);
+        EqualizerSettings settings;
+        settings.preAmpDb = preAmpDb;
+        settings.bandsDb[band] = gainDb;
+        bands.design(settings);
+        for (int done = 0; done < kFrames; done += 1000)
+            bands.process(sound.data() + size_t(done * channels), std::min(1000, kFrames - done));
+        // The latter half, where the filters have settled; levels in dB.
+        auto level = [&](const std::vector<float> &s, int channel) {
+            double sum = 0;
+            for (int i = kFrames / 2; i < kFrames; ++i)
+                sum += double(s[size_t(i * channels + channel)]) * s[size_t(i * channels + channel)];
+            return sum > 0 ? 10 * std::log10(sum) : -200.0;
+        };
+        QVERIFY2(std::abs(level(sound, channels - 1) - level(tone, channels - 1) - changeDb) < 0.3,
+                 qPrintable(QString::number(level(sound, channels - 1) - level(tone, channels - 1))));
+        for (int c = 0; c + 1 < channels; ++c)
+            QCOMPARE(level(sound, c), -200.0);
     }
 
     // Whatever the file holds, the engine gets sane values at start; what the
