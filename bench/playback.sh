@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CPU while playing an MP3 and idle wake-ups: our player vs Audacious and qmmp.
-# Usage: [ROUNDS=3] [PCM=pulse|null] bench/playback.sh [path/to/TamselMP3Player]
+# Usage: [ROUNDS=3] [PCM=pulse|null] [BASELINE=path/to/another/TamselMP3Player] bench/playback.sh [path/to/TamselMP3Player]
 #
 # Every program plays through its ALSA output. PCM=null is ALSA's null device;
 # it takes samples as fast as they come, so players race through the file
@@ -72,10 +72,17 @@ sleep_until() {
     sleep "$left"
 }
 
-names=(TamselMP3Player Audacious qmmp)
-buses=(TamselMP3Player audacious qmmp)
-have=(1 1 1)
-[[ -x $ours ]] || have[0]=0
+# Ours twice: as it starts, and with the equalizer on (set in its settings file);
+# and BASELINE, another build of ours, as it starts.
+baseline=${BASELINE:+$(in_repo "$BASELINE")}
+names=(TamselMP3Player Audacious qmmp "TamselMP3Player, equalizer on" "TamselMP3Player, BASELINE")
+buses=(TamselMP3Player audacious qmmp TamselMP3Player TamselMP3Player)
+have=(1 1 1 1 1)
+[[ -x $ours ]] || have[0]=0 have[3]=0
+[[ -n $baseline && -x $baseline ]] || have[4]=0
+# The preset 摇滚: every band lifted or cut, so the equalizer cannot pass anything through.
+equalizer_on=$'[equalizer]\nenabled=true\nvalues=-4 5 4 2 -1 -2 -1 1 3 4 5\n'
+
 
 mpris_get() { # INDEX PROPERTY: raw value
     dbus-send --session --print-reply --reply-timeout=2000 \
@@ -134,7 +141,8 @@ start_player() {
     chmod 700 "$home/run"
     dir=$home
     case $i in
-        0) cmd=("$ours") dir=$(dirname "$ours") ;; # it keeps its files beside itself
+        0 | 3) cmd=("$ours") dir=$(dirname "$ours") ;; # it keeps its files beside itself
+        4) cmd=("$baseline") dir=$(dirname "$baseline") ;;
         1)
             mkdir -p "$home/.config/audacious"
             cp "$audacious_template"/* "$home/.config/audacious/"
@@ -148,6 +156,10 @@ start_player() {
             cmd=(qmmp ${file:+"$file"})
             ;;
     esac
+    if ((i == 3)); then
+        mkdir -p "$home/.config/TamselMP3Player"
+        printf '%s' "$equalizer_on" >"$home/.config/TamselMP3Player/settings.ini"
+    fi
     log=$work/logs/${names[i]}.$run_count.log
     (cd "$dir" && exec setsid env HOME="$home" XDG_CONFIG_HOME="$home/.config" \
         XDG_CACHE_HOME="$home/.cache" XDG_DATA_HOME="$home/.local/share" \
@@ -169,7 +181,7 @@ play_one() {
     if ! start_player "$i" "$mp3"; then
         stop_player; echo "- - 0" >>"$work/res/${names[i]}.play"; return
     fi
-    if ((i == 0)); then
+    if ((i == 0 || i >= 3)); then
         dbus-send --session --print-reply --reply-timeout=5000 \
             --dest=org.mpris.MediaPlayer2.TamselMP3Player /org/mpris/MediaPlayer2 \
             org.mpris.MediaPlayer2.Player.OpenUri "string:file://$mp3" >/dev/null || ok=0
@@ -231,7 +243,7 @@ if ! make_audacious_template; then
 fi
 
 for ((round = 1; round <= rounds; round++)); do
-    for i in 0 1 2; do
+    for i in 0 3 4 1 2; do
         ((have[i])) || continue
         echo "round $round/$rounds: ${names[i]} playing" >&2
         play_one "$i"
@@ -264,7 +276,9 @@ else
     echo "| program | runs verified playing | CPU s over 30 s playing (median) | % of one core | idle wake-ups/s (median) |"
     echo "| --- | --- | --- | --- | --- |"
 fi
-for i in 0 1 2; do
+touch "$work/res/${names[3]}.idle" "$work/res/${names[4]}.idle" # idle: measured for ours once
+for i in 0 3 4 1 2; do
+    ((i != 4 || have[4])) || continue
     if ((!have[i])); then
         echo "| ${names[i]} | not run | | | |"
         continue
@@ -286,7 +300,8 @@ sink="ALSA PCM \"$pcm\""
 echo "$(nproc) x ${model:-?}, Linux $(uname -r), Debian $(cat /etc/debian_version 2>/dev/null || echo ?);" \
     "Xvfb without window manager, private session bus, fresh HOME per run; $rounds alternating rounds;" \
     "a 40 s 192 kbps stereo MP3 through $sink (ours: TAMSEL_AUDIO_SINK=\"alsasink device=$pcm\")," \
-    "Audacious $(version audacious) and qmmp $(version qmmp) with their ALSA output on that PCM." \
+    "Audacious $(version audacious) and qmmp $(version qmmp) with their ALSA output on that PCM;" \
+    "ours once more with the equalizer on (the preset 摇滚 in its settings file), ReplayGain as it starts (by track)." \
     "CPU: utime+stime from /proc/PID/stat between 5 s and 35 s after MPRIS first reported Playing;" \
     "medians over verified runs only. A run counts as playing when MPRIS PlaybackStatus was Playing at 5 s and 35 s," \
     "the MPRIS Position advanced 28-32 s in between$([[ $pcm == pulse ]] && echo ", and the process had an uncorked stream on the sound server at both times")." \

@@ -1,7 +1,6 @@
 #include "GstMediaComponentPrivate.h"
 
 #include "BoundedText.h"
-#include "GstAudioOutput.h"
 #include "ImageTrack.h"
 #include "RegularFile.h"
 
@@ -146,12 +145,11 @@ bool GstMediaComponent::Private::ensureEngine()
     }
     gst_object_ref_sink(playbin);
 
-    const GstAudioOutput::Output output = GstAudioOutput::build(sinkFactory);
-    if (output.element)
-        g_object_set(playbin, "audio-sink", output.element, nullptr);
-    audioSink = output.element;
-    volumeFilter = output.volume;
-    panorama = output.panorama;
+    if (output.build(sinkFactory))
+        g_object_set(playbin, "audio-sink", output.element(), nullptr);
+    audioSink = output.element();
+    volumeFilter = output.volume();
+    panorama = output.panorama();
 
     // Audio only: no video, subtitle or visualisation branches to build. Our
     // own filters convert and make the volume; without them, playbin's soft
@@ -505,6 +503,16 @@ void GstMediaComponent::setBalance(int balance)
 {
     d->balance = qBound(-100, balance, 100);
     d->applyBalance();
+}
+
+void GstMediaComponent::setReplayGain(const ReplayGainSettings &settings)
+{
+    d->output.setReplayGain(settings);
+}
+
+void GstMediaComponent::setEqualizer(const EqualizerSettings &settings)
+{
+    d->output.setEqualizer(settings);
 }
 
 bool GstMediaComponent::lastEndWasError() const

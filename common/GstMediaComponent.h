@@ -48,6 +48,9 @@ public:
     int balance() const override;
     void setBalance(int balance) override;
 
+    void setReplayGain(const ReplayGainSettings &settings) override;
+    void setEqualizer(const EqualizerSettings &settings) override;
+
     bool lastEndWasError() const override;
 
     // Slowest and fastest rates the engine accepts.

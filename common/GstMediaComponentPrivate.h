@@ -2,6 +2,7 @@
 
 // What GstMediaComponent.cpp and GstMediaComponentBus.cpp share: the engine's
 // state, all of it on the UI thread except what GstNextMedia guards.
+#include "GstAudioOutput.h"
 #include "GstMediaComponent.h"
 #include "GstNextMedia.h"
 #include "GstTagReader.h"
@@ -18,6 +19,7 @@ struct GstMediaComponent::Private
     QString sinkFactory;
 
     GstElement *playbin = nullptr;
+    GstAudioOutput output;
     GstElement *audioSink = nullptr;
     GstElement *volumeFilter = nullptr; // null: playbin makes the volume
     GstElement *panorama = nullptr;

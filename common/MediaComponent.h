@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Equalizer.h"
+#include "ReplayGain.h"
 #include "TrackTags.h"
 
 #include <QObject>
@@ -66,6 +68,11 @@ public:
     // -100 left only .. 0 both .. 100 right only.
     virtual int balance() const = 0;
     virtual void setBalance(int balance) = 0;
+
+    // How loud each track plays by its ReplayGain tags, and the equalizer.
+    // Heard at once, also while playing.
+    virtual void setReplayGain(const ReplayGainSettings &settings) { Q_UNUSED(settings); }
+    virtual void setEqualizer(const EqualizerSettings &settings) { Q_UNUSED(settings); }
 
     // True when the last end of media was an error (missing file, not audio).
     virtual bool lastEndWasError() const { return false; }

@@ -4,13 +4,16 @@
 #include "AppInfo.h"
 #include "AppInstance.h"
 #include "Connectivity.h"
+#include "EqualizerWindow.h"
 #include "GstMediaComponent.h"
 #include "InstallJournal.h"
 #include "Mpris.h"
 #include "Names.h"
+#include "PlayerSettings.h"
 #include "ProcessSignals.h"
 #include "Prompts.h"
 #include "Shell.h"
+#include "SoundShaping.h"
 #include "Translations.h"
 
 #include <QApplication>
@@ -36,6 +39,8 @@ int main(int argc, char *argv[])
         return 0;
 
     GstMediaComponent media;
+    PlayerSettings settings;
+    SoundShaping sound(settings, &media);
     QtPrompts prompts;
     DesktopShell shell;
     SystemConnectivity connectivity;
@@ -51,6 +56,7 @@ int main(int argc, char *argv[])
     QObject::connect(&processSignals, &ProcessSignals::quitRequested, &frmPlayer, &FrmPlayer::imgClose_Click);
     QObject::connect(&instance, &AppInstance::filesOpened, &frmPlayer, &FrmPlayer::openFiles);
     QObject::connect(&instance, &AppInstance::activated, &frmPlayer, &FrmPlayer::bringToFront);
+    EqualizerWindow::addMenuRow(&frmPlayer, &sound, &prompts);
     if (!frmPlayer.load())
         return 1;
     // Remote control joins once the window is up, so it costs the start nothing.

@@ -4,6 +4,7 @@
 #include "GstMediaComponent.h"
 #include "ImageTrack.h"
 #include "Mp3Fixture.h"
+#include "WavSamples.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QThread>
 #include <QUrl>
+#include <QtEndian>
 
 #include <cmath>
 #include <limits>
@@ -58,6 +60,71 @@ QStringList cachedPictures()
     return QDir(CoverArt::cacheFolder()).entryList(QDir::Files);
 }
 
+QByteArray word(quint32 value, bool bigEndian = false)
+{
+    QByteArray bytes(4, '\0');
+    bigEndian ? qToBigEndian(value, bytes.data()) : qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+QByteArray mp4Atom(const char *type, const QByteArray &body, bool full = false)
+{
+    const QByteArray content = full ? QByteArray(4, '\0') + body : body;
+    return word(quint32(8 + content.size()), true) + type + content;
+}
+
+// Puts "NAME=value" tags into an MP4 file as iTunes-style freeform atoms
+// (----:com.apple.iTunes:NAME): mp4mux ends the file with moov, its udta,
+// meta and an empty ilst, which grow by them.
+bool addFreeformTags(const QString &path, const QStringList &tags)
+{
+    QFile file(path);
+    QByteArray bytes = file.open(QIODevice::ReadWrite) ? file.readAll() : QByteArray();
+    if (!bytes.endsWith(word(8, true) + "ilst"))
+        return false;
+    QByteArray items;
+    for (const QString &tag : tags) {
+        items +=
+            mp4Atom("----", mp4Atom("mean", "com.apple.iTunes", true) +
+                                mp4Atom("name", tag.section(u'=', 0, 0).toUtf8(), true) +
+                                mp4Atom("data", word(1, true) + word(0) + tag.section(u'=', 1).toUtf8()));
+    }
+    for (const char *type : {"moov", "udta", "meta", "ilst"}) {
+        const qsizetype at = bytes.lastIndexOf(type) - 4;
+        bytes.replace(at, 4, word(qFromBigEndian<quint32>(bytes.constData() + at) + items.size(), true));
+    }
+    return file.seek(0) && file.write(bytes + items) > 0;
+}
+
+// An APEv2 tag, header and footer, as taggers append it to MP3 files.
+QByteArray apeTag(const QStringList &tags)
+{
+    QByteArray items;
+    for (const QString &tag : tags) {
+        const QByteArray value = tag.section(u'=', 1).toUtf8();
+        items += word(quint32(value.size())) + word(0) + tag.section(u'=', 0, 0).toUtf8() + '\0' + value;
+    }
+    const auto frame = [&](quint32 flags) {
+        return "APETAGEX" + word(2000) + word(quint32(items.size() + 32)) + word(quint32(tags.size())) +
+               word(flags) + QByteArray(8, '\0');
+    };
+    return frame(0xA0000000) + items + frame(0x80000000);
+}
+
+// The level the engine plays a file at with these settings, in dB of full
+// scale, written out through a file sink.
+double playedLevel(const QString &file, const QString &wav, const ReplayGainSettings &settings = {})
+{
+    GstMediaComponent engine(u"audioconvert ! audio/x-raw,format=S16LE ! wavenc ! filesink location="_s +
+                             wav);
+    engine.setReplayGain(settings);
+    engine.setUrl(file);
+    if (!QTest::qWaitFor([&] { return engine.playState() == MediaComponent::Stopped; }, 10000))
+        return 0;
+    const QList<qint16> samples = WavSamples::read(wav);
+    return WavSamples::levelDb(samples, 0, samples.size());
+}
+
 } // namespace
 
 class TestMediaComponent : public QObject
@@ -66,6 +133,31 @@ class TestMediaComponent : public QObject
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    // A second of a 440 Hz tone of one kind of file, with tags as taggers write them.
+    bool makeTagged(const QString &kind, const QString &file, const QStringList &tags)
+    {
+        if (kind == "mp3"_L1 || kind == "ape"_L1) {
+            Mp3Fixture::Tag tag;
+            for (const QString &text : tags)
+                tag.userTexts.append({text.section(u'=', 0, 0).toUtf8(), text.section(u'=', 1).toUtf8()});
+            if (!Mp3Fixture::make(file, 1) ||
+                (kind == "mp3"_L1 && !tags.isEmpty() && !Mp3Fixture::addTag(file, tag)))
+                return false;
+            QFile mp3(file);
+            return kind == "mp3"_L1 || (mp3.open(QIODevice::Append) && mp3.write(apeTag(tags)) > 0);
+        }
+        const bool mp4 = kind == "m4a"_L1;
+        const QString made = mp4 ? file + u".wav"_s : file;
+        QStringList arguments{u"-n"_s};
+        for (const QString &tag : mp4 ? QStringList() : tags)
+            arguments << u"--add-comment"_s << tag;
+        arguments << u"-r"_s << u"44100"_s << u"-c"_s << u"2"_s << made
+                  << QStringLiteral("synth 1 sine 440 vol 0.5").split(u' ');
+        if (QProcess::execute(u"sox"_s, arguments) != 0)
+            return false;
+        return !mp4 || (encode(made, file, u"avenc_aac ! mp4mux"_s) && addFreeformTags(file, tags));
+    }
 
     QTemporaryDir m_dir;
     QString m_trackA, m_trackB, m_trackC; // 1 s each, titled
@@ -658,6 +750,110 @@ private slots:
         const double seconds = QFileInfo(out.fileName()).size() / (44100.0 * 2 * 2);
         QVERIFY2(std::abs(seconds - sound) < 0.05,
                  qPrintable(QStringLiteral("%1 s of sound, %2 s expected").arg(seconds).arg(sound)));
+    }
+
+    void replayGain_levelFollowsTheTags_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("tags");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("fallback");
+        QTest::addColumn<double>("expected"); // dB against the same sound untagged, nothing set
+        const int track = ReplayGainSettings::Track;
+        const auto row = [](const char *name, const char *kind, const QStringList &tags, int mode,
+                            double fallback, double expected) {
+            QTest::newRow(name) << QString::fromLatin1(kind) << tags << mode << fallback << expected;
+        };
+        row("ID3v2 TXXX, upper case", "mp3", {u"REPLAYGAIN_TRACK_GAIN=-12.00 dB"_s}, track, 0, -12);
+        row("ID3v2 TXXX, lower case, album mode", "mp3",
+            {u"replaygain_track_gain=-3 dB"_s, u"replaygain_album_gain=-12 dB"_s}, ReplayGainSettings::Album,
+            0, -12);
+        row("FLAC comment", "flac", {u"REPLAYGAIN_TRACK_GAIN=-12.00 dB"_s}, track, 0, -12);
+        row("Vorbis comment, a lift held by the peak", "ogg",
+            {u"REPLAYGAIN_TRACK_GAIN=+10 dB"_s, u"REPLAYGAIN_TRACK_PEAK=0.5"_s}, track, 0, 6.02);
+        row("APEv2", "ape", {u"REPLAYGAIN_TRACK_GAIN=-12.00 dB"_s}, track, 0, -12);
+        row("MP4 freeform atom", "m4a", {u"replaygain_track_gain=-12.00 dB"_s}, track, 0, -12);
+        row("R128 gain, as Opus files carry it", "ogg", {u"R128_TRACK_GAIN=-4352"_s}, track, 0, -12);
+        row("malformed gain: the fallback", "ape", {u"REPLAYGAIN_TRACK_GAIN=loud"_s}, track, -6, -6);
+        row("gain out of range: the fallback", "flac", {u"REPLAYGAIN_TRACK_GAIN=-99 dB"_s}, track, -6, -6);
+        row("untagged: the fallback", "mp3", {}, track, -6, -6);
+        row("off", "mp3", {u"REPLAYGAIN_TRACK_GAIN=-12.00 dB"_s}, ReplayGainSettings::Off, -6, 0);
+    }
+
+    void replayGain_levelFollowsTheTags()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, tags);
+        QFETCH(int, mode);
+        QFETCH(double, fallback);
+        QFETCH(double, expected);
+        const QString suffix = u"."_s + (kind == "ape"_L1 ? u"mp3"_s : kind);
+        const QString tagged = path(u"rg-tagged"_s + suffix), plain = path(u"rg-plain"_s + suffix);
+        QVERIFY(makeTagged(kind, tagged, tags) && makeTagged(kind, plain, {}));
+        const double untagged = playedLevel(plain, path(u"plain.wav"_s));
+        const double heard =
+            playedLevel(tagged, path(u"tagged.wav"_s), {ReplayGainSettings::Mode(mode), 0, true, fallback});
+        QVERIFY2(std::abs(heard - untagged - expected) < 0.3,
+                 qPrintable(u"%1 dB against %2 dB untagged"_s.arg(heard).arg(untagged)));
+    }
+
+    void replayGain_gaplessJoin_eachTrackAtItsOwnGainFromItsFirstSample_data()
+    {
+        QTest::addColumn<bool>("taggedFirst");
+        // rgvolume alone would keep the first track's gain into the second.
+        QTest::newRow("tagged, then untagged") << true;
+        QTest::newRow("untagged, then tagged") << false;
+    }
+
+    void replayGain_gaplessJoin_eachTrackAtItsOwnGainFromItsFirstSample()
+    {
+        QFETCH(bool, taggedFirst);
+        const QString tagged = path(u"join-tagged.mp3"_s), plain = path(u"join-plain.mp3"_s);
+        QVERIFY(makeTagged(u"mp3"_s, tagged, {u"REPLAYGAIN_TRACK_GAIN=-12 dB"_s}) &&
+                makeTagged(u"mp3"_s, plain, {}));
+        const QString wav = path(u"join.wav"_s);
+        GstMediaComponent engine(u"audioconvert ! audio/x-raw,format=S16LE ! wavenc ! filesink location="_s +
+                                 wav);
+        engine.setUrl(taggedFirst ? tagged : plain);
+        engine.setNextUrl(taggedFirst ? plain : tagged);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.playState(), int(MediaComponent::Stopped), kEndTimeoutMs);
+        const QList<qint16> samples = WavSamples::read(wav);
+        QCOMPARE(samples.size(), 2 * 2 * 44100);
+        // 20 ms windows: each at its track's level, but for one at the join.
+        const qsizetype second = 2 * 44100, window = second / 50;
+        const double loud = WavSamples::levelDb(samples, taggedFirst ? second : 0, second);
+        int off = 0;
+        for (qsizetype at = 0; at < samples.size(); at += window) {
+            const bool quiet = (at < second) == taggedFirst;
+            off += std::abs(WavSamples::levelDb(samples, at, window) - (quiet ? loud - 12 : loud)) > 0.5;
+        }
+        QVERIFY2(off <= 1, qPrintable(QString::number(off)));
+    }
+
+    void equalizer_heardAtOnceWhilePlaying_withoutAGap()
+    {
+        const QString tone = path(u"1k.wav"_s), wav = path(u"eq.wav"_s);
+        QCOMPARE(
+            QProcess::execute(u"sox"_s,
+                              u"-n -r 44100 -c 2 -b 16 %1 synth 2 sine 1000 vol 0.5"_s.arg(tone).split(u' ')),
+            0);
+        // Clocked, so that the change comes in the middle.
+        GstMediaComponent engine(
+            u"audioconvert ! audio/x-raw,format=S16LE ! wavenc ! filesink sync=true location="_s + wav);
+        engine.setUrl(tone);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.currentPosition() >= 0.8, kOpenTimeoutMs);
+        EqualizerSettings cut;
+        cut.enabled = true;
+        cut.bandsDb[5] = Equalizer::kMinDb; // "1K"
+        engine.setEqualizer(cut);
+        const double changedAt = engine.currentPosition();
+        QTRY_COMPARE_WITH_TIMEOUT(engine.playState(), int(MediaComponent::Stopped), kEndTimeoutMs);
+        const QList<qint16> samples = WavSamples::read(wav);
+        QCOMPARE(samples.size(), 2 * 2 * 44100); // nothing played twice, nothing left out
+        const double before = WavSamples::levelDb(samples, 0, 2 * 30870);
+        const qsizetype after = qsizetype((changedAt + 0.3) * 44100) * 2;
+        const double cutLevel = WavSamples::levelDb(samples, after, samples.size() - after);
+        QVERIFY2(cutLevel < before - 8, qPrintable(u"%1 dB, then %2 dB"_s.arg(before).arg(cutLevel)));
     }
 
     // Last: it starts GStreamer itself, for the encoders.

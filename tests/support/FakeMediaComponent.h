@@ -31,6 +31,9 @@ public:
     QStringList urls;
     // The media the player has queued to follow the current one.
     QString nextUrl;
+    // The sound shaping last set.
+    ReplayGainSettings replayGain;
+    EqualizerSettings equalizer;
 
     void setUrl(const QString &path) override;
     QString url() const override { return m_url; }
@@ -54,6 +57,8 @@ public:
     int balance() const override { return m_balance; }
     bool lastEndWasError() const override { return m_endIsError; }
     void setBalance(int balance) override;
+    void setReplayGain(const ReplayGainSettings &settings) override { replayGain = settings; }
+    void setEqualizer(const EqualizerSettings &settings) override { equalizer = settings; }
 
 private:
     QString m_url;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 // Short real MP3 files for tests, made with sox (a sine tone) and lame.
@@ -18,6 +20,8 @@ struct Tag
     QString album;
     int track = 0;
     QByteArray picture; // an attached front cover
+    // TXXX frames: description and value, as taggers write ReplayGain.
+    QList<QPair<QByteArray, QByteArray>> userTexts = {};
 };
 
 // Puts an ID3v2.4 tag in front of the file at path.
