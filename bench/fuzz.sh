@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes a reader with libFuzzer (clang 14 from Debian) for SECONDS seconds
 # (60): TARGET=playlist (the default) is the playlist reader, TARGET=notice the
-# notice-page helpers. Starts from the target's seeds and dictionary under
+# notice-page helpers, TARGET=lyrics the LRC reader. Starts from the target's seeds and dictionary under
 # bench/; prints libFuzzer's final figures. Not part of the tests. The working
 # corpus and any crashing input stay in build-fuzz/.
 set -euo pipefail
@@ -23,13 +23,18 @@ notice)
   seeds=$root/bench/fuzz-corpus-notice
   max_len=16384
   ;;
+lyrics)
+  sources=("$root/common/Lyrics.cpp" "$root/common/TextDecoding.cpp" "$root/common/BoundedText.cpp")
+  seeds=$root/bench/fuzz-corpus-lyrics
+  max_len=65536
+  ;;
 *)
-  echo "TARGET is playlist or notice" >&2
+  echo "TARGET is playlist, notice or lyrics" >&2
   exit 2
   ;;
 esac
 
-need_package clang-14 libclang-rt-14-dev qt6-base-dev pkg-config
+need_package clang-14 libclang-rt-14-dev qt6-base-dev pkg-config libuchardet-dev
 install_needed
 
 out=$root/build-fuzz
@@ -38,9 +43,9 @@ mkdir -p "$out/corpus-$target" "$out/findings"
 [ "$target" = notice ] && cp "$root/docs/notice-sample.html" "$out/corpus-notice/"
 # The reader and what it needs, instrumented; Qt itself is not.
 clang++-14 -std=c++20 -fPIC -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$root/common" -I"$root/player" $(pkg-config --cflags Qt6Widgets) \
+  -I"$root/common" -I"$root/player" $(pkg-config --cflags Qt6Widgets uchardet) \
   "$root/bench/fuzz_$target.cpp" "${sources[@]}" \
-  $(pkg-config --libs Qt6Widgets) -o "$out/fuzz_$target"
+  $(pkg-config --libs Qt6Widgets uchardet) -o "$out/fuzz_$target"
 
 cd "$out"
 log=fuzz-$target.log

@@ -18,6 +18,7 @@ struct Tag
     QString album;
     int track = 0;
     QByteArray picture; // an attached front cover
+    QString lyrics{};   // an USLT frame, in UTF-8
 };
 
 // Puts an ID3v2.4 tag in front of the file at path.
