@@ -6,8 +6,10 @@
 #include "Connectivity.h"
 #include "GstMediaComponent.h"
 #include "InstallJournal.h"
+#include "LyricsController.h"
 #include "Mpris.h"
 #include "Names.h"
+#include "PlayerSettings.h"
 #include "ProcessSignals.h"
 #include "Prompts.h"
 #include "Shell.h"
@@ -35,6 +37,7 @@ int main(int argc, char *argv[])
     if (!files.isEmpty() && instance.handOff(files))
         return 0;
 
+    PlayerSettings settings;
     GstMediaComponent media;
     QtPrompts prompts;
     DesktopShell shell;
@@ -55,6 +58,8 @@ int main(int argc, char *argv[])
         return 1;
     // Remote control joins once the window is up, so it costs the start nothing.
     auto *mpris = new MprisService(&frmPlayer);
+    auto *lyrics = new LyricsController(&frmPlayer, &settings);
+    QObject::connect(lyrics, &LyricsController::lyricsChanged, mpris, &MprisService::setLyrics);
     QTimer::singleShot(0, mpris, [mpris, &instance] {
         mpris->registerOn();
         instance.claim();
