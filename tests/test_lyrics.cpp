@@ -8,6 +8,7 @@
 #include "Lyrics.h"
 #include "LyricsController.h"
 #include "LyricsFinder.h"
+#include "Mini.h"
 #include "PlayerSettings.h"
 
 #include <QAccessible>
@@ -295,6 +296,7 @@ private slots:
         QTest::newRow("a seek while paused") << u"pause"_s << kThird << QString();
         QTest::newRow("the next track without a gap") << u"gapless"_s << u"乙一"_s << u"B2"_s;
         QTest::newRow("the next track by the button") << u"next"_s << u"乙一"_s << u"B2"_s;
+        QTest::newRow("a step from the mini window") << u"mini"_s << kSecond << kThird;
         QTest::newRow("stop") << u"stop"_s << QString() << QString();
         QTest::newRow("a track without lyrics") << u"none"_s << QString() << QString();
         QTest::newRow("lyrics from its tags") << u"tags"_s << u"标签歌词"_s << QString();
@@ -318,6 +320,11 @@ private slots:
         } else if (action == "gapless"_L1) {
             QTRY_COMPARE_WITH_TIMEOUT(media.nextUrl, m_tracks[1], kWaitMs);
             QVERIFY(media.startNext());
+        } else if (action == "mini"_L1) {
+            QTRY_COMPARE_WITH_TIMEOUT(p.window()->currentLine(), kFirst, kWaitMs);
+            p.fixture.window->Image1_Click(); // the main window gives way to the mini window
+            p.fixture.window->mini()->Image6_Click();
+            QVERIFY(!p.fixture.window->isVisible());
         } else if (action == "next"_L1) {
             p.fixture.window->imgNext_Click();
             media.setState(MediaComponent::Playing);
