@@ -126,7 +126,7 @@ void LyricsController::followTrack()
         ++m_request;
         m_lyrics = Lyrics();
         m_file.clear();
-        m_line = -2;
+        m_line = m_timedLine = -2;
         m_tagText = url.isEmpty() ? QString() : media->tags().lyrics;
         m_tagTextAsked = m_tagText;
         m_searching = !url.isEmpty();
@@ -160,7 +160,7 @@ void LyricsController::takeFound(quint64 request, const Lyrics &lyrics, const QS
     m_searching = false;
     m_lyrics = lyrics;
     m_file = file;
-    m_line = -2;
+    m_line = m_timedLine = -2;
     if (file.isEmpty() && m_tagText != m_tagTextAsked) {
         // The tags told more while the search ran.
         m_tagTextAsked = m_tagText;
@@ -284,15 +284,20 @@ void LyricsController::tick()
 
     int delay = kUnsyncedTickMs;
     if (m_lyrics.isSynced()) {
-        // The next character, or else the next line; never sooner than a step.
-        qint64 next = line < 0 ? -1 : m_lyrics.timeAfterChars(line, sung);
-        if (next < 0) {
-            qsizetype later = line < 0 ? 0 : line + 1;
-            while (later < lines.size() && line >= 0 && lines[later].startMs <= lines[line].startMs)
+        if (line != m_timedLine) {
+            // The next line to begin; lines that share this one's time are sung with it.
+            m_timedLine = line;
+            qsizetype later = line + 1;
+            while (line >= 0 && later < lines.size() && lines[later].startMs <= lines[line].startMs)
                 ++later;
-            next = later < lines.size() ? lines[later].startMs : now + kIdleTickMs;
+            m_nextLineMs = later < lines.size() ? lines[later].startMs : -1;
         }
-        delay = int(std::clamp<qint64>(std::llround(double(next - now) / m_rate), kMinStepMs, kIdleTickMs));
+        qint64 next = m_nextLineMs >= 0 ? m_nextLineMs : now + kIdleTickMs;
+        // The next character, never sooner than a step, and never after the next line.
+        const qint64 character = line < 0 ? -1 : m_lyrics.timeAfterChars(line, sung);
+        if (character >= 0)
+            next = std::min(next, std::max(character, now + std::llround(kMinStepMs * m_rate)));
+        delay = int(std::clamp<qint64>(std::llround(double(next - now) / m_rate), 1, kIdleTickMs));
     }
     m_frame.start(delay);
 }

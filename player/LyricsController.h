@@ -76,6 +76,9 @@ private:
     QString m_tagTextAsked;
 
     int m_line = -2; // the line shown; -2 for none
+    // The line whose follower's start is known (-1: before the first), and that start (-1: none).
+    int m_timedLine = -2;
+    qint64 m_nextLineMs = -1;
     QTimer m_frame;
     QTimer m_resync;
     QElapsedTimer m_clock;
