@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes a reader with libFuzzer (clang 14 from Debian) for SECONDS seconds
 # (60): TARGET=playlist (the default) is the playlist reader, TARGET=notice the
-# notice-page helpers, TARGET=sheets the cue sheet and XSPF readers. Starts from the target's seeds and dictionary under
+# notice-page helpers, TARGET=sheets the cue sheet and XSPF readers, TARGET=lyrics the
+# LRC reader. Starts from the target's seeds and dictionary under
 # bench/; prints libFuzzer's final figures. Not part of the tests. The working
 # corpus and any crashing input stay in build-fuzz/.
 set -euo pipefail
@@ -34,8 +35,14 @@ sheets)
   extra_pkgs="taglib uchardet"
   extra_libs=-lcue
   ;;
+lyrics)
+  sources=("$root/common/Lyrics.cpp" "$root/common/TextDecoding.cpp" "$root/common/BoundedText.cpp")
+  seeds=$root/bench/fuzz-corpus-lyrics
+  max_len=65536
+  extra_pkgs=uchardet
+  ;;
 *)
-  echo "TARGET is playlist, notice or sheets" >&2
+  echo "TARGET is playlist, notice, sheets or lyrics" >&2
   exit 2
   ;;
 esac
@@ -44,7 +51,7 @@ need_package clang-14 libclang-rt-14-dev qt6-base-dev pkg-config libcue-dev libt
 install_needed
 if [ -n "${extra_pkgs:-}" ]; then
   extra_flags=$(pkg-config --cflags $extra_pkgs)
-  extra_libs="$extra_libs $(pkg-config --libs $extra_pkgs)"
+  extra_libs="${extra_libs:-} $(pkg-config --libs $extra_pkgs)"
 fi
 
 out=$root/build-fuzz

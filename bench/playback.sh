@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# CPU while playing an MP3 and idle wake-ups: our player vs Audacious and qmmp.
-# Usage: [ROUNDS=3] [PCM=pulse|null] [BASELINE=path/to/another/TamselMP3Player] bench/playback.sh [path/to/TamselMP3Player]
+# CPU while playing an MP3 and idle wake-ups: our player vs Audacious and qmmp,
+# and ours again with the equalizer on, and with a .lrc beside the track, its
+# desktop lyrics window showing.
+# Usage: [ROUNDS=3] [PCM=pulse|null] [PEERS=0] [BASELINE=path/to/another/TamselMP3Player] bench/playback.sh [path/to/TamselMP3Player]
+# PEERS=0 leaves Audacious and qmmp out: ours only.
 #
 # Every program plays through its ALSA output. PCM=null is ALSA's null device;
 # it takes samples as fast as they come, so players race through the file
@@ -20,8 +23,10 @@ need_command lame lame
 need_command Xvfb xvfb
 need_command dbus-daemon dbus-daemon
 need_command dbus-send dbus-bin
-need_command audacious audacious
-need_command qmmp qmmp
+if [[ ${PEERS:-1} != 0 ]]; then
+    need_command audacious audacious
+    need_command qmmp qmmp
+fi
 need_file '*gstreamer-1.0/libgstalsa.so' gstreamer1.0-alsa
 if [[ $pcm == pulse ]]; then
     need_command pulseaudio pulseaudio
@@ -44,6 +49,13 @@ sox -q -n -r 44100 -c 2 -b 16 "$work/src.wav" synth 40 pinknoise sine 440 vol 0.
 lame --quiet -b 192 "$work/src.wav" "$work/test.mp3"
 rm -f "$work/src.wav"
 mp3=$work/test.mp3
+# The same track with lyrics beside it: a line every 3 s, ten characters or so,
+# as Chinese songs are sung; the desktop lyrics window shows them by default.
+mkdir -p "$work/lyrics"
+cp "$mp3" "$work/lyrics/test.mp3"
+for ((s = 0; s < 40; s += 3)); do
+    printf '[00:%02d.00]我曾经跨过山和大海第%d行\r\n' "$s" "$s"
+done >"$work/lyrics/test.lrc"
 
 start_xvfb
 
@@ -75,11 +87,14 @@ sleep_until() {
 # Ours twice: as it starts, and with the equalizer on (set in its settings file);
 # and BASELINE, another build of ours, as it starts.
 baseline=${BASELINE:+$(in_repo "$BASELINE")}
-names=(TamselMP3Player Audacious qmmp "TamselMP3Player, equalizer on" "TamselMP3Player, BASELINE")
-buses=(TamselMP3Player audacious qmmp TamselMP3Player TamselMP3Player)
-have=(1 1 1 1 1)
-[[ -x $ours ]] || have[0]=0 have[3]=0
+names=(TamselMP3Player Audacious qmmp "TamselMP3Player, equalizer on" "TamselMP3Player, BASELINE"
+    TamselMP3Player+lyrics)
+buses=(TamselMP3Player audacious qmmp TamselMP3Player TamselMP3Player TamselMP3Player)
+files=("$mp3" "$mp3" "$mp3" "$mp3" "$mp3" "$work/lyrics/test.mp3")
+have=(1 1 1 1 1 1)
+[[ -x $ours ]] || have[0]=0 have[3]=0 have[5]=0
 [[ -n $baseline && -x $baseline ]] || have[4]=0
+[[ ${PEERS:-1} == 0 ]] && have[1]=0 have[2]=0
 # The preset 摇滚: every band lifted or cut, so the equalizer cannot pass anything through.
 equalizer_on=$'[equalizer]\nenabled=true\nvalues=-4 5 4 2 -1 -2 -1 1 3 4 5\n'
 
@@ -99,6 +114,12 @@ owns_bus() {
     [[ $owner == "$2" ]]
 }
 is_playing() { [[ $(mpris_get "$1" PlaybackStatus) == Playing ]]; }
+# has_lyrics: our player announces the track's lyrics, so its lyrics window shows them.
+has_lyrics() {
+    dbus-send --session --print-reply --reply-timeout=2000 --dest=org.mpris.MediaPlayer2.TamselMP3Player \
+        /org/mpris/MediaPlayer2 org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player \
+        string:Metadata | grep -q 'xesam:asText'
+}
 # pulse_stream PID: PID has an uncorked stream on the sound server.
 pulse_stream() {
     pactl list sink-inputs | awk -v pid="$1" '
@@ -141,7 +162,7 @@ start_player() {
     chmod 700 "$home/run"
     dir=$home
     case $i in
-        0 | 3) cmd=("$ours") dir=$(dirname "$ours") ;; # it keeps its files beside itself
+        0 | 3 | 5) cmd=("$ours") dir=$(dirname "$ours") ;; # it keeps its files beside itself
         4) cmd=("$baseline") dir=$(dirname "$baseline") ;;
         1)
             mkdir -p "$home/.config/audacious"
@@ -178,13 +199,13 @@ fail() { echo "${names[$1]} run $run_count: $2" >&2; }
 # play_one INDEX: appends "cpu_s server_s ok" to res/NAME.play.
 play_one() {
     local i=$1 t0 c1 c2 s1 s2 p1 p2 ok=1
-    if ! start_player "$i" "$mp3"; then
+    if ! start_player "$i" "${files[i]}"; then
         stop_player; echo "- - 0" >>"$work/res/${names[i]}.play"; return
     fi
     if ((i == 0 || i >= 3)); then
         dbus-send --session --print-reply --reply-timeout=5000 \
             --dest=org.mpris.MediaPlayer2.TamselMP3Player /org/mpris/MediaPlayer2 \
-            org.mpris.MediaPlayer2.Player.OpenUri "string:file://$mp3" >/dev/null || ok=0
+            org.mpris.MediaPlayer2.Player.OpenUri "string:file://${files[i]}" >/dev/null || ok=0
     fi
     if ! wait_for 10 is_playing "$i"; then
         fail "$i" "never reported Playing"
@@ -196,6 +217,7 @@ play_one() {
     [[ -n $pulse_pid ]] && s1=$(cpu_ticks "$pulse_pid")
     p1=$(mpris_get "$i" Position) || p1=
     is_playing "$i" || { ok=0; fail "$i" "not Playing at 5 s"; }
+    if ((i == 5)) && ! has_lyrics; then ok=0; fail "$i" "no lyrics in its metadata at 5 s"; fi
     if [[ -n $pulse_pid ]] && ! pulse_stream "$player_pid"; then ok=0; fail "$i" "no live sound-server stream at 5 s"; fi
     sleep_until "$(after "$t0" 35)"
     c2=$(cpu_ticks "$player_pid") || ok=0
@@ -237,13 +259,13 @@ idle_one() {
 }
 
 mkdir -p "$work/logs" "$work/res"
-if ! make_audacious_template; then
+if ((have[1])) && ! make_audacious_template; then
     echo "Audacious wrote no plugin-registry; skipping it" >&2
     have[1]=0
 fi
 
 for ((round = 1; round <= rounds; round++)); do
-    for i in 0 3 4 1 2; do
+    for i in 0 3 4 5 1 2; do
         ((have[i])) || continue
         echo "round $round/$rounds: ${names[i]} playing" >&2
         play_one "$i"
@@ -276,8 +298,7 @@ else
     echo "| program | runs verified playing | CPU s over 30 s playing (median) | % of one core | idle wake-ups/s (median) |"
     echo "| --- | --- | --- | --- | --- |"
 fi
-touch "$work/res/${names[3]}.idle" "$work/res/${names[4]}.idle" # idle: measured for ours once
-for i in 0 3 4 1 2; do
+for i in 0 3 4 5 1 2; do
     ((i != 4 || have[4])) || continue
     if ((!have[i])); then
         echo "| ${names[i]} | not run | | | |"
@@ -287,12 +308,20 @@ for i in 0 3 4 1 2; do
     okn=$(awk '$3 == 1' "$play" | wc -l)
     cpu=$(column_median "$play" 1 3)
     pct=$([[ $cpu == - ]] && echo - || awk -v c="$cpu" 'BEGIN { printf "%.1f", c / 30 * 100 }')
-    idle=$(column_median "$work/res/${names[i]}.idle" 1)
+    idle=$([[ -f $work/res/${names[i]}.idle ]] && column_median "$work/res/${names[i]}.idle" 1 || echo -)
     idle=$([[ $idle == - ]] && echo - || awk -v w="$idle" 'BEGIN { printf "%.1f", w }')
     row="| ${names[i]} | $okn/$rounds | $cpu | $pct | $idle |"
     [[ -n $pulse_pid ]] && row+=" $(column_median "$play" 2 3) |"
     echo "$row"
 done
+if ((have[0] && have[5])); then
+    # Paired by round, so that what else the machine did in a round counts on both sides.
+    paste "$work/res/${names[0]}.play" "$work/res/${names[5]}.play" |
+        awk '$3 == 1 && $6 == 1 { print $4 - $1 }' >"$work/res/lyrics.diff"
+    echo
+    echo "desktop lyrics: $(column_median "$work/res/lyrics.diff" 1) CPU s more over 30 s (median of the" \
+        "differences within a round, $(wc -l <"$work/res/lyrics.diff") rounds verified on both sides)"
+fi
 echo
 model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
 sink="ALSA PCM \"$pcm\""
@@ -305,4 +334,6 @@ echo "$(nproc) x ${model:-?}, Linux $(uname -r), Debian $(cat /etc/debian_versio
     "CPU: utime+stime from /proc/PID/stat between 5 s and 35 s after MPRIS first reported Playing;" \
     "medians over verified runs only. A run counts as playing when MPRIS PlaybackStatus was Playing at 5 s and 35 s," \
     "the MPRIS Position advanced 28-32 s in between$([[ $pcm == pulse ]] && echo ", and the process had an uncorked stream on the sound server at both times")." \
-    "Idle: no file, context switches summed over /proc/PID/task/*/status from 3 s to 13 s after its MPRIS name appeared."
+    "Idle: no file, context switches summed over /proc/PID/task/*/status from 3 s to 13 s after its MPRIS name appeared." \
+    "TamselMP3Player+lyrics: the same track with a .lrc beside it (a line every 3 s), the desktop lyrics window" \
+    "showing it, checked at 5 s through MPRIS xesam:asText."

@@ -2,12 +2,14 @@
 
 #include "BoundedText.h"
 #include "CoverArt.h"
+#include "LyricsFinder.h"
 
 #include <gst/gst.h>
 #include <gst/tag/tag.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace {
 
@@ -15,6 +17,11 @@ namespace {
 constexpr guint kMaxArtists = 8;
 // Pictures looked at in one list, for the front cover among them.
 constexpr guint kMaxPictures = 16;
+// Vorbis comments and ID3v2 frames of their own looked at in one list, for lyrics.
+constexpr guint kMaxComments = 64;
+constexpr guint kMaxFrames = 32;
+// ID3v2 frames the engine does not read itself; USLT, the lyrics, is one.
+constexpr char kId3Frame[] = "private-id3v2-frame";
 
 QString textOf(const GstTagList *list, const char *tag, guint index = 0)
 {
@@ -23,6 +30,47 @@ QString textOf(const GstTagList *list, const char *tag, guint index = 0)
     if (!gst_tag_list_peek_string_index(list, tag, index, &text) || !text)
         return QString();
     return BoundedText::forDisplayFromUtf8(text).trimmed();
+}
+
+QString boundedLyrics(const gchar *text)
+{
+    return QString::fromUtf8(text, qsizetype(strnlen(text, size_t(LyricsFinder::kMaxBytes))));
+}
+
+// MP4's ©lyr is the engine's lyrics tag; Vorbis comments (Ogg, FLAC, Opus)
+// come as "KEY=value", and ID3v2's USLT as the frame itself.
+QString lyricsOf(const GstTagList *list)
+{
+    const gchar *text = nullptr;
+    if (gst_tag_list_peek_string_index(list, GST_TAG_LYRICS, 0, &text) && text && *text)
+        return boundedLyrics(text);
+    const guint comments = std::min(gst_tag_list_get_tag_size(list, GST_TAG_EXTENDED_COMMENT), kMaxComments);
+    for (const char *key : {"LYRICS=", "UNSYNCEDLYRICS="}) {
+        for (guint i = 0; i < comments; ++i) {
+            if (gst_tag_list_peek_string_index(list, GST_TAG_EXTENDED_COMMENT, i, &text) && text &&
+                g_ascii_strncasecmp(text, key, strlen(key)) == 0 && text[strlen(key)])
+                return boundedLyrics(text + strlen(key));
+        }
+    }
+    const guint frames = std::min(gst_tag_list_get_tag_size(list, kId3Frame), kMaxFrames);
+    for (guint i = 0; i < frames; ++i) {
+        GstSample *sample = nullptr;
+        if (!gst_tag_list_get_sample_index(list, kId3Frame, i, &sample))
+            continue;
+        QString lyrics;
+        GstBuffer *buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        if (buffer && gst_buffer_get_size(buffer) <= gsize(LyricsFinder::kMaxBytes) &&
+            gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            lyrics = LyricsFinder::fromId3Frame(
+                QByteArrayView(reinterpret_cast<const char *>(map.data), qsizetype(map.size)));
+            gst_buffer_unmap(buffer, &map);
+        }
+        gst_sample_unref(sample);
+        if (!lyrics.isEmpty())
+            return lyrics;
+    }
+    return QString();
 }
 
 bool isFrontCover(GstSample *sample)
@@ -64,6 +112,8 @@ bool GstTagReader::read(const GstTagList *list)
     if (m_tags.trackNumber == 0 && gst_tag_list_get_uint_index(list, GST_TAG_TRACK_NUMBER, 0, &number) &&
         number <= INT_MAX)
         m_tags.trackNumber = int(number);
+    if (m_tags.lyrics.isEmpty())
+        m_tags.lyrics = lyricsOf(list);
     if (!m_pictureSeen) {
         const QString picture = embeddedPicture(list);
         if (!picture.isEmpty())

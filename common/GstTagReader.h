@@ -7,7 +7,8 @@ typedef struct _GstTagList GstTagList;
 // Gathers a track's tags from the tag lists the engine reports while it
 // plays. A playing track reports its tags again and again (a bit rate that
 // changed, say): the first value of each wins, and a list that brings nothing
-// new costs a few lookups. The first embedded picture goes to the cover cache.
+// new costs a few lookups. The first embedded picture goes to the cover cache;
+// the first lyrics (a tag of their own, a Vorbis comment or an ID3v2 frame) are kept.
 class GstTagReader
 {
 public:

@@ -35,7 +35,10 @@ public:
         // Only a visible window has a shape worth cutting; showing it cuts it.
         if (!m_window->isVisible())
             return;
-        const QRegion region = visibleRegion(m_window);
+        QRegion region = visibleRegion(m_window);
+        // An empty mask is none, and would show the whole window: nothing shows instead.
+        if (region.isEmpty())
+            region = QRegion(-1, -1, 1, 1);
         if (region != m_window->mask())
             m_window->setMask(region);
     }

@@ -13,6 +13,8 @@ struct TrackTags
     // A file:// URL of the track's picture: an embedded one, written to the
     // cover cache, or else a cover file beside the track. Empty for none.
     QString artUrl;
+    // The lyrics the tags carry, often LRC text themselves; empty for none.
+    QString lyrics;
 
     bool operator==(const TrackTags &other) const = default;
 };

@@ -201,9 +201,19 @@ QVariantMap MprisService::trackMetadata(int index, const MediaComponent *playing
     const qlonglong length = playing ? toMicroseconds(playing->duration()) : 0;
     if (length > 0)
         metadata.insert(QStringLiteral("mpris:length"), length);
-    if (playing)
+    if (playing) {
         insertTags(&metadata, playing->tags());
+        if (!m_lyricsText.isEmpty() && playing->url() == m_lyricsUrl)
+            metadata.insert(QStringLiteral("xesam:asText"), m_lyricsText);
+    }
     return metadata;
+}
+
+void MprisService::setLyrics(const QString &url, const QString &text)
+{
+    m_lyricsUrl = url;
+    m_lyricsText = text;
+    refreshPlayerProperties();
 }
 
 bool MprisService::isAdvancing() const

@@ -96,6 +96,10 @@ public:
     bool canSeek() const;
     QList<QDBusObjectPath> tracks() const;
 
+    // The lyrics of the track at url, as text, for xesam:asText; told to
+    // clients when that track is the one playing.
+    void setLyrics(const QString &url, const QString &text);
+
 public slots:
     // org.mpris.MediaPlayer2
     void Raise();
@@ -150,4 +154,6 @@ private:
     bool m_refreshScheduled = false;
     QVariantMap m_lastPlayerProperties;
     mutable QVariantMap m_announcedMetadata;
+    QString m_lyricsUrl;
+    QString m_lyricsText;
 };

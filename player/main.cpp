@@ -7,6 +7,7 @@
 #include "EqualizerWindow.h"
 #include "GstMediaComponent.h"
 #include "InstallJournal.h"
+#include "LyricsController.h"
 #include "Mpris.h"
 #include "Names.h"
 #include "PlayerSettings.h"
@@ -38,8 +39,9 @@ int main(int argc, char *argv[])
     if (!files.isEmpty() && instance.handOff(files))
         return 0;
 
-    GstMediaComponent media;
+    // The features' choices, remembered between runs (the design's own controls never are).
     PlayerSettings settings;
+    GstMediaComponent media;
     SoundShaping sound(settings, &media);
     QtPrompts prompts;
     DesktopShell shell;
@@ -61,6 +63,8 @@ int main(int argc, char *argv[])
         return 1;
     // Remote control joins once the window is up, so it costs the start nothing.
     auto *mpris = new MprisService(&frmPlayer);
+    auto *lyrics = new LyricsController(&frmPlayer, &settings);
+    QObject::connect(lyrics, &LyricsController::lyricsChanged, mpris, &MprisService::setLyrics);
     QTimer::singleShot(0, mpris, [mpris, &instance] {
         mpris->registerOn();
         instance.claim();

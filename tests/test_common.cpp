@@ -305,6 +305,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window.mask(), movedPicture, 2000);
         bar->show();
         QTRY_COMPARE_WITH_TIMEOUT(window.mask(), movedPicture + barShape, 2000);
+        // Nothing left to show shows nothing, not the whole window (an empty mask is none).
+        picture->hide();
+        bar->hide();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.mask().isEmpty() && !window.mask().intersects(window.rect()), 2000);
     }
 
 private:

@@ -654,6 +654,44 @@ private slots:
         QVERIFY(!pipe.readerSeen());
     }
 
+    void tags_carryTheLyricsOfEachContainer_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("maker"); // "id3", "sox" with a comment, or the GStreamer encoder
+        QTest::newRow("MP3, ID3v2 USLT") << u"lyrics.mp3"_s << u"id3"_s;
+        QTest::newRow("FLAC, LYRICS") << u"lyrics.flac"_s << u"sox --comment LYRICS="_s;
+        QTest::newRow("Ogg Vorbis, UNSYNCEDLYRICS") << u"lyrics.ogg"_s << u"sox --comment UNSYNCEDLYRICS="_s;
+        QTest::newRow("MP4, ©lyr") << u"lyrics.m4a"_s
+                                   << u"avenc_aac ! taginject tags=lyrics=\"%1\" ! mp4mux"_s;
+    }
+
+    // After the other tag tests: it may start GStreamer itself, for the encoders.
+    void tags_carryTheLyricsOfEachContainer()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, maker);
+        const QString lyrics = u"[00:00.50]我曾经跨过山和大海"_s;
+        const QString file = path(name);
+        if (maker == "id3"_L1) {
+            QVERIFY(Mp3Fixture::make(file, 1) && Mp3Fixture::addTag(file, {.title = "T", .lyrics = lyrics}));
+        } else if (maker.startsWith("sox"_L1)) {
+            QCOMPARE(
+                QProcess::execute(u"sox"_s, {u"-n"_s, maker.section(u' ', 1, 1),
+                                             maker.section(u' ', 2) + lyrics, u"-r"_s, u"44100"_s, u"-c"_s,
+                                             u"2"_s, file, u"synth"_s, u"1"_s, u"sine"_s, u"440"_s}),
+                0);
+        } else {
+            const QString wav = path(u"lyrics-source.wav"_s);
+            QCOMPARE(QProcess::execute(u"sox"_s, {u"-n"_s, u"-r"_s, u"44100"_s, u"-c"_s, u"2"_s, wav,
+                                                  u"synth"_s, u"1"_s, u"sine"_s, u"440"_s}),
+                     0);
+            QVERIFY(encode(wav, file, maker.arg(lyrics)));
+        }
+        GstMediaComponent media(kSink);
+        media.setUrl(file);
+        QTRY_COMPARE_WITH_TIMEOUT(media.tags().lyrics, lyrics, kOpenTimeoutMs);
+    }
+
     void coverCache_staysWithinItsBounds()
     {
         QDir(CoverArt::cacheFolder()).removeRecursively();

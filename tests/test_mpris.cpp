@@ -8,9 +8,11 @@
 #include "BoundedText.h"
 #include "GstMediaComponent.h"
 #include "ImageTrack.h"
+#include "LyricsController.h"
 #include "Mini.h"
 #include "Mp3Fixture.h"
 #include "Mpris.h"
+#include "PlayerSettings.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -20,6 +22,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
+#include <QStringEncoder>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -520,6 +523,41 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_listener.seeked > 0, kWaitMs);
         QVERIFY(!m_listener.statuses.contains(u"Stopped"_s));
         call(kPlayer, u"Stop"_s);
+    }
+
+    void lyrics_reachAsText_andAreToldWhenTheyArrive_data()
+    {
+        QTest::addColumn<bool>("file"); // a GBK .lrc beside the track, else lyrics in its tags
+        QTest::newRow("GBK file beside") << true;
+        QTest::newRow("lyrics in the tags") << false;
+    }
+
+    void lyrics_reachAsText_andAreToldWhenTheyArrive()
+    {
+        QFETCH(bool, file);
+        QTemporaryDir dir;
+        const QString track = dir.filePath(u"song.mp3"_s);
+        const QString lyrics = u"[00:00.20]我曾经跨过山和大海\n[00:01.00]也穿过人山人海\n"_s;
+        QVERIFY(Mp3Fixture::make(track, 2) &&
+                Mp3Fixture::addTag(track, {.title = "Song", .lyrics = file ? QString() : lyrics}));
+        if (file) {
+            QFile lrc(dir.filePath(u"song.lrc"_s));
+            QVERIFY(lrc.open(QIODevice::WriteOnly) && lrc.write(QStringEncoder("GBK").encode(lyrics)) > 0);
+        }
+        PlayerSettings settings(dir.filePath(u"settings.ini"_s));
+        auto *controller = new LyricsController(&window(), &settings);
+        connect(controller, &LyricsController::lyricsChanged, window().findChild<MprisService *>(),
+                &MprisService::setLyrics);
+        openUri(track);
+        const QString text = u"我曾经跨过山和大海\n也穿过人山人海"_s;
+        QTRY_COMPARE_WITH_TIMEOUT(metadata().value(u"xesam:asText"_s).toString(), text, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::any_of(m_listener.metadata.cbegin(), m_listener.metadata.cend(),
+                        [&](const QVariantMap &m) { return m.value(u"xesam:asText"_s) == text; }),
+            kWaitMs);
+        call(kPlayer, u"Stop"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!metadata().contains(u"xesam:asText"_s), kWaitMs);
+        delete controller; // before the settings it writes to
     }
 
     void callsThatCannotBeDone_answerWithAnErrorReply_data()

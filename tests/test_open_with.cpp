@@ -5,6 +5,7 @@
 #include "AppInfo.h"
 #include "AppInstance.h"
 #include "BoundedText.h"
+#include "FileTricks.h"
 #include "Mp3Fixture.h"
 
 #include <QDBusConnection>
@@ -15,6 +16,7 @@
 #include <QDBusReply>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStringEncoder>
 #include <QtTest>
 
 #ifndef TAMSEL_PLAYER_PROGRAM
@@ -211,6 +213,38 @@ private slots:
         QVERIFY(first->state() == QProcess::Running && third->state() == QProcess::Running);
         quit(thirdName, third);
         quit(kMpris, first);
+    }
+
+    void lyrics_gbkFileBesideReachesTheBus_andABrokenOneNeverStopsATrack()
+    {
+        const QString sung = m_media.filePath(QStringLiteral("歌.mp3"));
+        const QString piped = m_media.filePath(QStringLiteral("pipe.mp3"));
+        QVERIFY(QFile::copy(m_media.filePath(QStringLiteral("1.mp3")), sung));
+        QVERIFY(QFile::copy(m_media.filePath(QStringLiteral("2.mp3")), piped));
+        QFile lrc(m_media.filePath(QStringLiteral("歌.lrc")));
+        QVERIFY(lrc.open(QIODevice::WriteOnly));
+        lrc.write(
+            QStringEncoder("GBK").encode(QStringLiteral("[ti:平凡之路]\r\n[00:00.50]我曾经跨过山和大海\r\n"
+                                                        "[00:02.00]也穿过人山人海\r\n")));
+        lrc.close();
+        QVERIFY(QDir(m_media.path()).mkpath(QStringLiteral("Lyrics")));
+        FifoWatch fifo(m_media.filePath(QStringLiteral("Lyrics/pipe.lrc")));
+        QVERIFY(fifo.isValid());
+
+        QProcess *player = startPlayer({sung, piped});
+        QVERIFY(onBus(kMpris));
+        const auto asText = [&] {
+            return qdbus_cast<QVariantMap>(mpris(kMpris, "Player", "Metadata"))
+                .value("xesam:asText")
+                .toString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(asText(), QStringLiteral("我曾经跨过山和大海\n也穿过人山人海"), kWaitMs);
+        call(kMpris, kMprisPath, QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Next"));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Title 2"), kWaitMs);
+        QCOMPARE(mpris(kMpris, "Player", "PlaybackStatus").toString(), QStringLiteral("Playing"));
+        QCOMPARE(asText(), QString());
+        QVERIFY(!fifo.readerSeen());
+        quit(kMpris, player);
     }
 };
 

@@ -20,12 +20,19 @@ void FakeMediaComponent::learnDuration(double seconds)
     emit durationChanged();
 }
 
+void FakeMediaComponent::setTags(const TrackTags &tags)
+{
+    m_tags = tags;
+    emit tagsChanged();
+}
+
 void FakeMediaComponent::setUrl(const QString &path)
 {
     calls.append(QStringLiteral("setUrl:") + path);
     urls.append(path);
     m_url = path;
     m_position = 0;
+    m_tags = TrackTags();
     nextUrl.clear();
 }
 
@@ -35,6 +42,7 @@ bool FakeMediaComponent::startNext()
         return false;
     m_url = nextUrl;
     nextUrl.clear();
+    m_tags = TrackTags();
     m_position = 0;
     emit mediaChanged();
     return true;

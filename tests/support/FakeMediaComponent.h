@@ -18,6 +18,8 @@ public:
     // The engine has worked out the length (emits durationChanged).
     void learnDuration(double seconds);
     void setPosition(double seconds) { m_position = seconds; }
+    // What the tags tell (emits tagsChanged).
+    void setTags(const TrackTags &tags);
     void refuseRates(bool refuse) { m_refuseRates = refuse; }
     // The next end reported is an error (or not).
     void setEndIsError(bool error) { m_endIsError = error; }
@@ -46,6 +48,7 @@ public:
     void setCurrentPosition(double seconds) override;
     QString currentPositionString() const override { return timeText(m_position); }
     QString currentMediaName() const override { return m_name; }
+    TrackTags tags() const override { return m_tags; }
     double duration() const override { return m_duration; }
     QString durationString() const override { return timeText(m_duration); }
     int volume() const override { return m_volume; }
@@ -72,4 +75,5 @@ private:
     int m_balance = 0;
     bool m_refuseRates = false;
     bool m_endIsError = false;
+    TrackTags m_tags;
 };

@@ -89,6 +89,8 @@ bool addTag(const QString &path, const Tag &tag)
                         text("TRCK", tag.track > 0 ? QByteArray::number(tag.track) : QByteArray());
     for (const auto &[description, value] : tag.userTexts)
         frames += frame("TXXX", '\3' + description + '\0' + value);
+    if (!tag.lyrics.isEmpty()) // UTF-8, Chinese, no description
+        frames += frame("USLT", "\3chi" + QByteArray(1, '\0') + tag.lyrics.toUtf8());
     if (!tag.picture.isEmpty()) // Latin-1, MIME type, front cover (3), no description
         frames += frame("APIC", QByteArray("\0image/png\0\3\0", 13) + tag.picture);
 

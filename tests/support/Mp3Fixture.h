@@ -22,6 +22,7 @@ struct Tag
     QByteArray picture; // an attached front cover
     // TXXX frames: description and value, as taggers write ReplayGain.
     QList<QPair<QByteArray, QByteArray>> userTexts = {};
+    QString lyrics{};   // an USLT frame, in UTF-8
 };
 
 // Puts an ID3v2.4 tag in front of the file at path.
