@@ -127,6 +127,7 @@ void GstMediaComponent::Private::startPipeline()
             finishMedia(true);
             return;
         }
+        qWarning("GstMediaComponent: %s did not open; opening it once more", qPrintable(url));
         openRetried = true;
         reopenAt(pendingSeek);
     });

@@ -39,8 +39,13 @@ public:
         // An empty mask is none, and would show the whole window: nothing shows instead.
         if (region.isEmpty())
             region = QRegion(-1, -1, 1, 1);
-        if (region != m_window->mask())
-            m_window->setMask(region);
+        if (region == m_window->mask())
+            return;
+        // Painting is clipped to the old shape: what the new one adds was
+        // never drawn, and would show the key colour until painted again.
+        const QRegion added = region - m_window->mask();
+        m_window->setMask(region);
+        m_window->update(added);
     }
 
 protected:
