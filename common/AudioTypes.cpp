@@ -23,8 +23,8 @@ constexpr Row kRows[] = {
 #undef SHEET_TYPE
 };
 
-// The add dialog's own playlist type, told apart as the spec's dialog does.
-constexpr char kSpecPlaylist[] = "m3u";
+// The player's own playlist type, which the add dialog knows only in lower case.
+constexpr char kOwnPlaylist[] = "m3u";
 
 bool hasSuffixOf(const QString &name, Kind kind)
 {
@@ -48,12 +48,12 @@ bool isAudioFileName(const QString &name)
 
 bool isPlaylistFileName(const QString &name)
 {
-    if (name.endsWith(QLatin1String(kSpecPlaylist)))
+    if (name.endsWith(QLatin1String(kOwnPlaylist)))
         return true;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     // Any case for the other players' types; only "m3u" itself is matched as the dialog does.
     return hasSuffixOf(name, Kind::Playlist) &&
-           QStringView(name).mid(dot + 1).compare(QLatin1String(kSpecPlaylist), Qt::CaseInsensitive) != 0;
+           QStringView(name).mid(dot + 1).compare(QLatin1String(kOwnPlaylist), Qt::CaseInsensitive) != 0;
 }
 
 bool isSheetFileName(const QString &name)

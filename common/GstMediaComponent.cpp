@@ -38,6 +38,12 @@ void initGstreamerOnce()
             gst_plugin_feature_set_rank(mpg123, GST_RANK_SECONDARY);
             gst_object_unref(mpg123);
         }
+        // plugins-bad's AIFF demuxer now and then loses its first data, and the
+        // file never starts (see startPipeline); libav's, where installed, does not.
+        if (GstPluginFeature *aiff = gst_registry_lookup_feature(gst_registry_get(), "aiffparse")) {
+            gst_plugin_feature_set_rank(aiff, GST_RANK_MARGINAL - 1);
+            gst_object_unref(aiff);
+        }
     });
 }
 
@@ -116,19 +122,19 @@ void GstMediaComponent::Private::startPipeline()
 {
     // A track of an image is sought while paused, so that nothing before it is heard.
     setPipelineState(wantPlaying && !ranged() ? GST_STATE_PLAYING : GST_STATE_PAUSED);
-    // Now and then a demuxer pushes its first data before decodebin has linked
-    // its pad (seen with AIFF and Musepack): the pipeline then never prerolls
-    // and tells nothing. Opened once more it plays; a second silence is an error.
+    // Now and then a demuxer loses its first data (GStreamer 1.22's aiffparse
+    // and musepackdec, in a process that played before): the pipeline then
+    // never prerolls and tells nothing. Opened again it plays; silence at every
+    // attempt is an error.
     QTimer::singleShot(kPrerollWaitMs, q, [this, token = openToken] {
         if (token != openToken || prerolled || ended)
             return;
-        if (openRetried) {
+        if (++openAttempts >= kOpenAttempts) {
             qWarning("GstMediaComponent: %s does not open", qPrintable(url));
             finishMedia(true);
             return;
         }
-        qWarning("GstMediaComponent: %s did not open; opening it once more", qPrintable(url));
-        openRetried = true;
+        qWarning("GstMediaComponent: %s did not open; opening it again", qPrintable(url));
         reopenAt(pendingSeek);
     });
 }
@@ -316,7 +322,7 @@ void GstMediaComponent::setUrl(const QString &path)
     d->ended = false;
     d->wantPlaying = true;
     d->stoppedReportArmed = fromEndHandler;
-    d->openRetried = false;
+    d->openAttempts = 0;
 
     if (d->uri.isEmpty() || !d->ensureEngine()) {
         // Media that cannot be played ends at once, as an error.

@@ -43,10 +43,11 @@ struct GstMediaComponent::Private
     double pendingSeek = 0;   // applied once prerolled; also the position shown until then
     bool reopening = false;   // the current media is being reopened at pendingSeek
     // How long an opened pipeline may take to preroll before it is opened
-    // once more; the token tells whether it has been left meanwhile.
-    static constexpr int kPrerollWaitMs = 3000;
+    // again, and how often; the token tells whether it has been left meanwhile.
+    static constexpr int kPrerollWaitMs = 2000;
+    static constexpr int kOpenAttempts = 3;
     quint64 openToken = 0;
-    bool openRetried = false; // the current media has been opened once more
+    int openAttempts = 0; // of the current media, that did not preroll
     mutable double duration = 0;
     double reportedDuration = 0; // the length last told through durationChanged
 

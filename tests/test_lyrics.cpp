@@ -250,9 +250,9 @@ private slots:
         QFETCH(QStringList, files);
         QTemporaryDir dir;
         std::unique_ptr<FifoWatch> fifo;
-        for (const QString &spec : files) {
-            const QString path = dir.filePath(spec.section(u'=', 0, 0));
-            const QString content = spec.section(u'=', 1);
+        for (const QString &file : files) {
+            const QString path = dir.filePath(file.section(u'=', 0, 0));
+            const QString content = file.section(u'=', 1);
             if (content == "<fifo>"_L1) {
                 fifo = std::make_unique<FifoWatch>(path);
                 QVERIFY(fifo->isValid());

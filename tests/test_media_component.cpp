@@ -462,7 +462,7 @@ private slots:
         QTest::newRow("link to a device") << path(QStringLiteral("zero.mp3")) << kSink;
         QTest::newRow("folder") << m_dir.path() << kSink;
         QTest::newRow("web address") << QStringLiteral("http://127.0.0.1:9/a.mp3") << kSink;
-        // As when a demuxer's first data is lost: opened twice, silent both times.
+        // As when a demuxer's first data is lost, at every attempt to open it.
         QTest::newRow("never prerolls") << m_trackA << QStringLiteral("valve drop=true ! fakesink");
     }
 
