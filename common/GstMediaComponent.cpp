@@ -367,7 +367,9 @@ int GstMediaComponent::playState() const
 
 void GstMediaComponent::play()
 {
-    if (!d->playbin || d->url.isEmpty())
+    // Media that cannot be played has its end as an error on the way; the
+    // engine still holds the previous media, which must not start again.
+    if (!d->playbin || d->url.isEmpty() || d->uri.isEmpty())
         return;
     d->wantPlaying = true;
     d->ended = false;
@@ -377,7 +379,7 @@ void GstMediaComponent::play()
 
 void GstMediaComponent::pause()
 {
-    if (!d->playbin || d->url.isEmpty())
+    if (!d->playbin || d->url.isEmpty() || d->uri.isEmpty())
         return;
     d->wantPlaying = false;
     d->ended = false;

@@ -521,6 +521,8 @@ private slots:
             } else if (next < playlist.size()) {
                 media.setUrl(playlist.at(next++));
                 media.play();
+                // A busy window: the engine's threads run on before its next event.
+                QThread::msleep(150);
                 ++advances;
                 opensNext = false;
             } else {
