@@ -36,7 +36,7 @@ constexpr int kIdleTickMs = 1000;
 // Each repaint of the window costs about what playing a tenth of a second of
 // sound does: the fill moves at most this often, several characters at a
 // time when they are sung faster.
-constexpr int kMinStepMs = 200;
+constexpr int kMinStepMs = 500;
 // A character counts as begun a little before its time, so that the look at
 // its time is not a millisecond early.
 constexpr double kCharSlack = 1e-6;
