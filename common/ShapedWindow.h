@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QPixmap>
 #include <QRegion>
+
+#include <functional>
 
 class QWidget;
 
@@ -22,14 +25,24 @@ inline const QColor kKeyColour{0, 0, 255};
 
 void apply(QWidget *window);
 
+// For a window that knows its shape without being drawn (the lyrics window:
+// the outlines of its lines, drawn once each): the shape is cut from what
+// source returns, in the window's own coordinates, instead of from a
+// rendering of the whole window at every cut.
+void setShapeSource(QWidget *window, std::function<QRegion()> source);
+
 // Cuts the shape again at the next turn of the event loop (several calls in
 // a row cut it once).
 void reshape(QWidget *window);
+// Cuts it now: the window's next paint already has its new shape, and is
+// not made once more for what the new shape adds.
+void reshapeNow(QWidget *window);
 
 // The picture with every pixel either opaque or clear. A half-transparent
 // edge pixel, blended with the key colour, would stay in the shape as a blue
 // fringe; outlines of pictures that border the key colour want this.
 QPixmap hardEdged(const QPixmap &picture);
+QImage hardEdged(const QImage &picture);
 
 // What the shape is cut from: the pixels of the window, children included,
 // that are not the key colour, in the window's own coordinates.

@@ -6,6 +6,7 @@
 #include "ShapedWindow.h"
 
 #include <QApplication>
+#include <QBitmap>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGlyphRun>
@@ -68,6 +69,8 @@ void setTransparentForInput(QWidget *window, bool on)
 
 // One line, drawn once into two pictures of the same outline: as it is
 // before it is sung and as it is once sung. Painting only copies from them.
+// The outline, the costly part, is drawn once per line: the line after the
+// current one, when its turn comes, takes it from the label that showed it.
 class LyricsLabel : public QLabel
 {
 public:
@@ -79,7 +82,8 @@ public:
         setMouseTracking(true);
     }
 
-    void setLine(const QString &text, int fontSize)
+    // outlineFrom: a label of the same size that may already have this line's outline.
+    void setLine(const QString &text, int fontSize, const LyricsLabel *outlineFrom = nullptr)
     {
         if (text == m_line && fontSize == m_fontSize)
             return;
@@ -88,7 +92,7 @@ public:
         // Read out by screen readers; the painting below is the label's own.
         setText(text);
         setAccessibleName(text);
-        render();
+        render(outlineFrom);
     }
     const QString &line() const { return m_line; }
 
@@ -107,6 +111,8 @@ public:
         m_fill = fill;
     }
     int fill() const { return m_fill; }
+    // Where the line shows, in the label's own coordinates: its outline.
+    const QRegion &shape() const { return m_shape; }
 
 protected:
     void paintEvent(QPaintEvent *event) override
@@ -135,9 +141,22 @@ protected:
     }
 
 private:
-    void render()
+    // What an outline is drawn from; equal keys, equal outlines.
+    struct OutlineKey
+    {
+        QString text;
+        int pixelSize = 0;
+        QSize size;
+        qreal ratio = 1;
+        bool operator==(const OutlineKey &) const = default;
+    };
+
+    void render(const LyricsLabel *outlineFrom = nullptr)
     {
         m_plain = m_sung = QPixmap();
+        m_outline = QImage();
+        m_outlineKey = {};
+        m_shape = QRegion();
         m_edges.clear();
         m_fill = 0;
         update();
@@ -178,25 +197,38 @@ private:
             for (const QGlyphRun &run : glyphs)
                 painter.drawGlyphRun(at + QPointF(0, baseline.y() - metrics.ascent()), run);
         };
-        // The outline: the text drawn at eight places around its own, a disc's
-        // edge of the outline's width. Stroking the glyphs' curves costs a
-        // hundred times more.
-        QImage outlined(size * ratio, QImage::Format_ARGB32_Premultiplied);
-        outlined.setDevicePixelRatio(ratio);
-        outlined.fill(Qt::transparent);
-        {
-            QPainter painter(&outlined);
-            painter.setPen(kOutline);
-            const qreal diagonal = outline * M_SQRT1_2;
-            for (const QPointF &offset :
-                 {QPointF(outline, 0), QPointF(-outline, 0), QPointF(0, outline), QPointF(0, -outline),
-                  QPointF(diagonal, diagonal), QPointF(-diagonal, diagonal), QPointF(diagonal, -diagonal),
-                  QPointF(-diagonal, -diagonal)})
-                drawText(painter, QPointF(baseline.x(), 0) + offset);
+        const OutlineKey key{shown, font.pixelSize(), size, ratio};
+        m_origin = QPoint((width() - size.width()) / 2, 0);
+        if (outlineFrom && outlineFrom->m_outlineKey == key && !outlineFrom->m_outline.isNull()) {
+            m_outline = outlineFrom->m_outline;
+            m_shape = outlineFrom->m_shape.translated(m_origin - outlineFrom->m_origin);
+        } else {
+            // The outline: the text drawn at eight places around its own, a
+            // disc's edge of the outline's width. Stroking the glyphs' curves
+            // costs a hundred times more.
+            QImage outlined(size * ratio, QImage::Format_ARGB32_Premultiplied);
+            outlined.setDevicePixelRatio(ratio);
+            outlined.fill(Qt::transparent);
+            {
+                QPainter painter(&outlined);
+                painter.setPen(kOutline);
+                const qreal diagonal = outline * M_SQRT1_2;
+                for (const QPointF &offset :
+                     {QPointF(outline, 0), QPointF(-outline, 0), QPointF(0, outline), QPointF(0, -outline),
+                      QPointF(diagonal, diagonal), QPointF(-diagonal, diagonal), QPointF(diagonal, -diagonal),
+                      QPointF(-diagonal, -diagonal)})
+                    drawText(painter, QPointF(baseline.x(), 0) + offset);
+            }
+            m_outline = ShapedWindow::hardEdged(outlined);
+            // Both pictures cover just the outline's pixels.
+            QImage opaque = m_outline.createAlphaMask();
+            if (opaque.size() != size)
+                opaque = opaque.scaled(size);
+            m_shape = QRegion(QBitmap::fromImage(opaque)).translated(m_origin) & rect();
         }
-        outlined = ShapedWindow::hardEdged(QPixmap::fromImage(outlined)).toImage();
+        m_outlineKey = key;
         const auto draw = [&](const QBrush &fill) {
-            QImage image = outlined;
+            QImage image = m_outline;
             QPainter painter(&image);
             painter.setPen(QPen(fill, 1));
             drawText(painter, QPointF(baseline.x(), 0));
@@ -209,7 +241,6 @@ private:
             m_plain = draw(verticalGradient(height(), QColor(255, 255, 255), QColor(200, 208, 255)));
             m_sung = draw(verticalGradient(height(), QColor(255, 242, 122), QColor(255, 157, 46)));
         }
-        m_origin = QPoint((width() - size.width()) / 2, 0);
     }
 
     const bool m_dimmed;
@@ -218,6 +249,9 @@ private:
     QPixmap m_plain;
     QPixmap m_sung;
     QPoint m_origin;
+    QImage m_outline;
+    OutlineKey m_outlineKey;
+    QRegion m_shape;
     QList<qreal> m_edges;
     int m_fill = 0;
 };
@@ -228,6 +262,7 @@ DesktopLyrics::DesktopLyrics(QWidget *parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("桌面歌词"));
     setWindowIcon(QIcon(Pictures::path("app.svg")));
     ShapedWindow::apply(this);
+    ShapedWindow::setShapeSource(this, [this] { return shape(); });
     // Above everything, out of the task bar, and never taking the keyboard from another window.
     setWindowFlags(windowFlags() | Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -280,9 +315,18 @@ void DesktopLyrics::setLines(const QString &current, const QString &next)
 {
     if (current == lblLyric->line() && next == lblNext->line())
         return;
-    lblLyric->setLine(current, m_fontSize);
-    lblNext->setLine(next, m_fontSize);
-    ShapedWindow::reshape(this);
+    // The next line usually becomes the current one: its outline is drawn already.
+    lblLyric->setLine(current, m_fontSize, lblNext);
+    lblNext->setLine(next, m_fontSize, lblLyric);
+    ShapedWindow::reshapeNow(this);
+}
+
+QRegion DesktopLyrics::shape() const
+{
+    // The panel under the pointer fills the whole window.
+    if (m_hovered)
+        return rect();
+    return lblLyric->shape().translated(lblLyric->pos()) + lblNext->shape().translated(lblNext->pos());
 }
 
 QString DesktopLyrics::currentLine() const

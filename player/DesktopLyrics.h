@@ -82,6 +82,8 @@ private:
     enum class Grab { None, Move, LeftEdge, RightEdge };
 
     void setHovered(bool hovered);
+    // What the window's shape is cut from: its lines' outlines, or all of it under the pointer.
+    QRegion shape() const;
     void layOut();
     // While locked and shown: the unlock button follows the pointer's visits.
     void watchPointer();

@@ -10,6 +10,7 @@
 #include "LyricsFinder.h"
 #include "Mini.h"
 #include "PlayerSettings.h"
+#include "ShapedWindow.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -347,6 +348,9 @@ private slots:
         QTEST(p.window()->nextLine(), "next");
         // A screen reader reads the line being sung.
         QCOMPARE(accessibleName(p.control("lblLyric")), current);
+        // The shape cut from the lines' outlines is what the window shows.
+        if (!current.isEmpty())
+            QCOMPARE(p.window()->mask(), ShapedWindow::visibleRegion(p.window()));
     }
 
     void window_remembersItsChoices_andUnlocksByMenuOrButton()
