@@ -203,21 +203,31 @@ private:
             m_outline = outlineFrom->m_outline;
             m_shape = outlineFrom->m_shape.translated(m_origin - outlineFrom->m_origin);
         } else {
-            // The outline: the text drawn at eight places around its own, a
-            // disc's edge of the outline's width. Stroking the glyphs' curves
-            // costs a hundred times more.
-            QImage outlined(size * ratio, QImage::Format_ARGB32_Premultiplied);
-            outlined.setDevicePixelRatio(ratio);
-            outlined.fill(Qt::transparent);
+            // The outline: the text, drawn once in the outline's colour, copied
+            // to eight places around its own, a disc's edge of the outline's
+            // width. Stroking the glyphs' curves costs a hundred times more,
+            // and drawing the glyphs at each place more than copying them.
+            const auto blank = [&] {
+                QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+                image.setDevicePixelRatio(ratio);
+                image.fill(Qt::transparent);
+                return image;
+            };
+            QImage text = blank();
+            {
+                QPainter painter(&text);
+                painter.setPen(kOutline);
+                drawText(painter, QPointF(baseline.x(), 0));
+            }
+            QImage outlined = blank();
             {
                 QPainter painter(&outlined);
-                painter.setPen(kOutline);
                 const qreal diagonal = outline * M_SQRT1_2;
                 for (const QPointF &offset :
                      {QPointF(outline, 0), QPointF(-outline, 0), QPointF(0, outline), QPointF(0, -outline),
                       QPointF(diagonal, diagonal), QPointF(-diagonal, diagonal), QPointF(diagonal, -diagonal),
                       QPointF(-diagonal, -diagonal)})
-                    drawText(painter, QPointF(baseline.x(), 0) + offset);
+                    painter.drawImage(offset, text);
             }
             m_outline = ShapedWindow::hardEdged(outlined);
             // Both pictures cover just the outline's pixels.
@@ -263,6 +273,9 @@ DesktopLyrics::DesktopLyrics(QWidget *parent) : QWidget(parent)
     setWindowIcon(QIcon(Pictures::path("app.svg")));
     ShapedWindow::apply(this);
     ShapedWindow::setShapeSource(this, [this] { return shape(); });
+    // Every pixel of that shape is one of a line's pictures: the key colour
+    // under them is never seen, and not painted (see setHovered).
+    setAttribute(Qt::WA_OpaquePaintEvent);
     // Above everything, out of the task bar, and never taking the keyboard from another window.
     setWindowFlags(windowFlags() | Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -404,6 +417,7 @@ void DesktopLyrics::setHovered(bool hovered)
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, hovered ? kPanel : ShapedWindow::kKeyColour);
     setPalette(palette);
+    setAttribute(Qt::WA_OpaquePaintEvent, !hovered);
     for (ImageButton *button : {imgFontDown, imgFontUp, imgLock, imgClose})
         button->setVisible(hovered);
     ShapedWindow::reshape(this);
