@@ -2,7 +2,11 @@
 // the real main window and engine (a silent sink, in real time): for an
 // ordinary .lrc, and for files of 1 MiB, real lines in GBK and hostile ones.
 // Beside it, when the sound started, and what the search itself took on its
-// own thread. Prints a Markdown table; ROUNDS rounds (5).
+// own thread. Then what the window's line changes and fill steps cost the
+// player's threads (CPU time, painted and flushed), on the platform in use:
+// run it on an X display (QT_QPA_PLATFORM=xcb) for the shape and the flush to
+// the X server; --lines measures that alone. Prints Markdown tables; ROUNDS
+// rounds (5).
 #include "BenchWindow.h"
 
 #include "DesktopLyrics.h"
@@ -18,6 +22,8 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <ctime>
+#include <numeric>
 
 namespace {
 
@@ -50,6 +56,63 @@ QByteArray timeTags(int count)
     return line;
 }
 
+double cpuMs(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// Lets the window paint and flush what the last change asked for.
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// CPU ms per line change and per fill step of a shown desktop lyrics window,
+// lines as long as Chinese songs sing them; the main thread's and the process's.
+void lineChanges(int rounds)
+{
+    DesktopLyrics window;
+    window.setGeometry(200, 600, 800, window.height());
+    window.show();
+    settle();
+    const auto line = [](int i) { return QStringLiteral("我曾经跨过山和大海第%1行").arg(i); };
+    constexpr int kChanges = 50;
+    constexpr int kSteps = 10;
+    QList<double> changeMain, changeAll, stepMain, stepAll;
+    for (int r = 0; r < rounds; ++r) {
+        for (int i = 0; i < kChanges; ++i) {
+            const double main = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+            const double all = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
+            window.setLines(line(r * kChanges + i), line(r * kChanges + i + 1));
+            settle();
+            changeMain.append(cpuMs(CLOCK_THREAD_CPUTIME_ID) - main);
+            changeAll.append(cpuMs(CLOCK_PROCESS_CPUTIME_ID) - all);
+            for (int step = 1; step <= kSteps; ++step) {
+                const double stepStart = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+                const double stepAllStart = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
+                window.setSung(step);
+                settle();
+                stepMain.append(cpuMs(CLOCK_THREAD_CPUTIME_ID) - stepStart);
+                stepAll.append(cpuMs(CLOCK_PROCESS_CPUTIME_ID) - stepAllStart);
+            }
+        }
+    }
+    const auto mean = [](const QList<double> &values) {
+        return std::accumulate(values.cbegin(), values.cend(), 0.0) / std::max<qsizetype>(values.size(), 1);
+    };
+    std::printf("\n| desktop lyrics, on %s | times | main thread CPU ms (median) | main thread CPU ms (mean) | all "
+                "threads CPU ms (mean) |\n",
+                qPrintable(QGuiApplication::platformName()));
+    std::printf("| --- | --- | --- | --- | --- |\n");
+    std::printf("| a line change | %lld | %.3f | %.3f | %.3f |\n", qlonglong(changeMain.size()), median(changeMain),
+                mean(changeMain), mean(changeAll));
+    std::printf("| a fill step of one character | %lld | %.3f | %.3f | %.3f |\n", qlonglong(stepMain.size()),
+                median(stepMain), mean(stepMain), mean(stepAll));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -58,6 +121,10 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const int rounds =
         qEnvironmentVariableIsSet("ROUNDS") ? std::max(1, qEnvironmentVariableIntValue("ROUNDS")) : 5;
+    if (app.arguments().contains(QStringLiteral("--lines"))) {
+        lineChanges(rounds);
+        return 0;
+    }
     QTemporaryDir dir;
     const QString track = dir.filePath(QStringLiteral("song.wav"));
     if (QProcess::execute(QStringLiteral("sox"),
@@ -127,5 +194,6 @@ int main(int argc, char *argv[])
                 "from the track's start (a double-click) to the engine playing, and to the desktop lyrics "
                 "window showing its first line. -1: not within 10 s.\n",
                 rounds);
+    lineChanges(rounds);
     return 0;
 }
