@@ -23,6 +23,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <numeric>
 
 namespace {
@@ -82,22 +83,21 @@ void lineChanges(int rounds)
     constexpr int kChanges = 50;
     constexpr int kSteps = 10;
     QList<double> changeMain, changeAll, stepMain, stepAll;
+    // Does it, lets it paint, and appends what that cost the main thread and all threads.
+    const auto measure = [](const std::function<void()> &work, QList<double> &main, QList<double> &all) {
+        const double mainStart = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+        const double allStart = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
+        work();
+        settle();
+        main.append(cpuMs(CLOCK_THREAD_CPUTIME_ID) - mainStart);
+        all.append(cpuMs(CLOCK_PROCESS_CPUTIME_ID) - allStart);
+    };
     for (int r = 0; r < rounds; ++r) {
         for (int i = 0; i < kChanges; ++i) {
-            const double changeStart = cpuMs(CLOCK_THREAD_CPUTIME_ID);
-            const double changeAllStart = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
-            window.setLines(line(r * kChanges + i), line(r * kChanges + i + 1));
-            settle();
-            changeMain.append(cpuMs(CLOCK_THREAD_CPUTIME_ID) - changeStart);
-            changeAll.append(cpuMs(CLOCK_PROCESS_CPUTIME_ID) - changeAllStart);
-            for (int step = 1; step <= kSteps; ++step) {
-                const double stepStart = cpuMs(CLOCK_THREAD_CPUTIME_ID);
-                const double stepAllStart = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
-                window.setSung(step);
-                settle();
-                stepMain.append(cpuMs(CLOCK_THREAD_CPUTIME_ID) - stepStart);
-                stepAll.append(cpuMs(CLOCK_PROCESS_CPUTIME_ID) - stepAllStart);
-            }
+            const int at = r * kChanges + i;
+            measure([&] { window.setLines(line(at), line(at + 1)); }, changeMain, changeAll);
+            for (int step = 1; step <= kSteps; ++step)
+                measure([&] { window.setSung(step); }, stepMain, stepAll);
         }
     }
     const auto mean = [](const QList<double> &values) {

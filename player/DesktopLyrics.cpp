@@ -141,7 +141,8 @@ protected:
     }
 
 private:
-    // What an outline is drawn from; equal keys, equal outlines.
+    // What an outline is drawn from; equal keys, equal outlines. A label
+    // without an outline keeps the empty key, which no line's key equals.
     struct OutlineKey
     {
         QString text;
@@ -199,7 +200,7 @@ private:
         };
         const OutlineKey key{shown, font.pixelSize(), size, ratio};
         m_origin = QPoint((width() - size.width()) / 2, 0);
-        if (outlineFrom && outlineFrom->m_outlineKey == key && !outlineFrom->m_outline.isNull()) {
+        if (outlineFrom && outlineFrom->m_outlineKey == key) {
             m_outline = outlineFrom->m_outline;
             m_shape = outlineFrom->m_shape.translated(m_origin - outlineFrom->m_origin);
         } else {
