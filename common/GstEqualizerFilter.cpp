@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -33,12 +34,31 @@ struct State
 
 } // namespace
 
+namespace {
+
+// A vector of four lanes: band j + 3k of a channel in lane k of its j-th
+// quad, so that band n - 1 of each lane sits in the same lane of the quad
+// before (see EqualizerBands::run). Lanes beyond the tenth band pass the
+// sound on.
+typedef float Quad __attribute__((vector_size(4 * sizeof(float))));
+typedef int QuadMask __attribute__((vector_size(4 * sizeof(int))));
+constexpr int kQuads = 3;
+// The last band, whose output leaves the filters, is then lane 3 of quad 0.
+static_assert(kBands - 1 == 3 * kQuads, "ten bands in three quads");
+
+size_t laneOf(int band, int channel)
+{
+    return size_t((channel * kQuads + band % kQuads) * 4 + band / kQuads);
+}
+
+} // namespace
+
 void EqualizerBands::setFormat(int rate, int channels)
 {
     m_rate = rate;
     m_channels = channels;
     for (std::vector<float> *v : {&m_b0, &m_b1, &m_b2, &m_a1, &m_a2, &m_s1, &m_s2, &m_y})
-        v->assign(size_t(kBands * channels), 0.0f);
+        v->assign(size_t(kQuads * 4 * channels), 0.0f);
     m_b0.assign(m_b0.size(), 1.0f);
 }
 
@@ -60,7 +80,7 @@ void EqualizerBands::design(const EqualizerSettings &settings)
             a2 = (1 - alpha / amplitude) / a0;
         }
         for (int c = 0; c < m_channels; ++c) {
-            const size_t lane = size_t(band * m_channels + c);
+            const size_t lane = laneOf(band, c);
             m_b0[lane] = float(b0);
             m_b1[lane] = float(b1);
             m_b2[lane] = float(b2);
@@ -76,39 +96,51 @@ void EqualizerBands::clear()
         std::fill(v->begin(), v->end(), 0.0f);
 }
 
-// The lanes are local arrays of a size known at compile time, which the
-// compiler keeps in vector registers.
-template <int Lanes> void EqualizerBands::run(float *samples, int frames)
+// The quads are local arrays of a size known at compile time, which the
+// compiler keeps in vector registers: each step moves every band's output
+// to the next band by taking the quad before, and only the first quad's
+// lanes turn, in a register.
+template <int Channels> void EqualizerBands::run(float *samples, int frames)
 {
-    constexpr int ch = Lanes / kBands;
-    float b0[Lanes], b1[Lanes], b2[Lanes], a1[Lanes], a2[Lanes], s1[Lanes], s2[Lanes], y[Lanes], in[Lanes];
-    std::copy_n(m_b0.data(), Lanes, b0);
-    std::copy_n(m_b1.data(), Lanes, b1);
-    std::copy_n(m_b2.data(), Lanes, b2);
-    std::copy_n(m_a1.data(), Lanes, a1);
-    std::copy_n(m_a2.data(), Lanes, a2);
-    std::copy_n(m_s1.data(), Lanes, s1);
-    std::copy_n(m_s2.data(), Lanes, s2);
-    std::copy_n(m_y.data(), Lanes, y);
+    constexpr int n = Channels * kQuads;
+    Quad b0[n], b1[n], b2[n], a1[n], a2[n], s1[n], s2[n], y[n];
+    const auto load = [](const std::vector<float> &from, Quad *to) { std::memcpy(to, from.data(), sizeof(Quad) * n); };
+    load(m_b0, b0);
+    load(m_b1, b1);
+    load(m_b2, b2);
+    load(m_a1, a1);
+    load(m_a2, a2);
+    load(m_s1, s1);
+    load(m_s2, s2);
+    load(m_y, y);
     const float preGain = m_preGain;
     for (int i = 0; i < frames; ++i) {
-        float *frame = samples + size_t(i) * ch;
-        for (int c = 0; c < ch; ++c)
-            in[c] = frame[c] * preGain;
-        for (int lane = ch; lane < Lanes; ++lane)
-            in[lane] = y[lane - ch];
-        for (int lane = 0; lane < Lanes; ++lane) {
-            const float out = b0[lane] * in[lane] + s1[lane];
-            s1[lane] = b1[lane] * in[lane] - a1[lane] * out + s2[lane];
-            s2[lane] = b2[lane] * in[lane] - a2[lane] * out;
-            y[lane] = out;
+        float *frame = samples + size_t(i) * Channels;
+#pragma GCC unroll 8
+        for (int c = 0; c < Channels; ++c) {
+            Quad *q = y + c * kQuads;
+            Quad in[kQuads];
+            // Band 0 takes the new sample; bands 3, 6 and 9 what bands 2, 5 and 8 made.
+            in[0] = __builtin_shuffle(q[kQuads - 1], QuadMask{0, 0, 1, 2});
+            in[0][0] = frame[c] * preGain;
+#pragma GCC unroll 3
+            for (int j = 1; j < kQuads; ++j)
+                in[j] = q[j - 1];
+#pragma GCC unroll 3
+            for (int j = 0; j < kQuads; ++j) {
+                const int k = c * kQuads + j;
+                const Quad out = b0[k] * in[j] + s1[k];
+                s1[k] = b1[k] * in[j] - a1[k] * out + s2[k];
+                s2[k] = b2[k] * in[j] - a2[k] * out;
+                y[k] = out;
+            }
+            frame[c] = q[0][3]; // the last band's
         }
-        for (int c = 0; c < ch; ++c)
-            frame[c] = y[Lanes - ch + c];
     }
-    std::copy_n(s1, Lanes, m_s1.data());
-    std::copy_n(s2, Lanes, m_s2.data());
-    std::copy_n(y, Lanes, m_y.data());
+    const auto store = [](const Quad *from, std::vector<float> &to) { std::memcpy(to.data(), from, sizeof(Quad) * n); };
+    store(s1, m_s1);
+    store(s2, m_s2);
+    store(y, m_y);
 }
 
 void EqualizerBands::process(float *samples, int frames)
@@ -121,28 +153,28 @@ void EqualizerBands::process(float *samples, int frames)
 #endif
     switch (m_channels) {
     case 1:
-        run<kBands>(samples, frames);
+        run<1>(samples, frames);
         break;
     case 2:
-        run<2 * kBands>(samples, frames);
+        run<2>(samples, frames);
         break;
     case 3:
-        run<3 * kBands>(samples, frames);
+        run<3>(samples, frames);
         break;
     case 4:
-        run<4 * kBands>(samples, frames);
+        run<4>(samples, frames);
         break;
     case 5:
-        run<5 * kBands>(samples, frames);
+        run<5>(samples, frames);
         break;
     case 6:
-        run<6 * kBands>(samples, frames);
+        run<6>(samples, frames);
         break;
     case 7:
-        run<7 * kBands>(samples, frames);
+        run<7>(samples, frames);
         break;
     case kMaxChannels:
-        run<kMaxChannels * kBands>(samples, frames);
+        run<kMaxChannels>(samples, frames);
         break;
     default:
         break;

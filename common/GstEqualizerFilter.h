@@ -29,14 +29,14 @@ public:
     void process(float *samples, int frames);
 
 private:
-    template <int Lanes> void run(float *samples, int frames);
+    template <int Channels> void run(float *samples, int frames);
 
     int m_rate = 0;
     int m_channels = 0;
     float m_preGain = 1.0f;
-    // One filter per band and channel, each a lane: band * channels + channel.
-    // Coefficients, normalised; the state of the transposed direct form II;
-    // and each lane's last output.
+    // One filter per band and channel, each a lane of a group of four (see
+    // run): coefficients, normalised; the state of the transposed direct
+    // form II; and each lane's last output.
     std::vector<float> m_b0, m_b1, m_b2, m_a1, m_a2, m_s1, m_s2, m_y;
 };
 
