@@ -446,9 +446,14 @@ TrackTags GstMediaComponent::tags() const
 
 double GstMediaComponent::duration() const
 {
-    gint64 length = 0;
-    if (d->prerolled && gst_element_query_duration(d->playbin, GST_FORMAT_TIME, &length) && length > 0)
-        d->fileLength = length;
+    const qint64 now = g_get_monotonic_time();
+    if (d->prerolled && (d->fileLength <= 0 || now - d->fileLengthAskedUs >= Private::kLengthKeptUs)) {
+        gint64 length = 0;
+        if (gst_element_query_duration(d->playbin, GST_FORMAT_TIME, &length) && length > 0) {
+            d->fileLength = length;
+            d->fileLengthAskedUs = now;
+        }
+    }
     // A track of an image lasts to the next one's start, or to the file's end.
     const qint64 end =
         d->rangeEnd >= 0 && (d->fileLength <= 0 || d->rangeEnd < d->fileLength) ? d->rangeEnd : d->fileLength;

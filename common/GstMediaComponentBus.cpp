@@ -39,6 +39,7 @@ void GstMediaComponent::Private::handleMessage(GstMessage *msg)
         }
         break;
     case GST_MESSAGE_STREAM_START:
+        fileLength = 0; // the next track of a gapless join has a length of its own
         if (const std::optional<QString> path = next.takeStarted()) {
             switchPending = true;
             switchPath = *path;

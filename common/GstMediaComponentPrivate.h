@@ -33,7 +33,13 @@ struct GstMediaComponent::Private
     // of an image (ImageTrack). Positions and lengths count from its start.
     qint64 rangeStart = 0;
     qint64 rangeEnd = -1; // -1: the file's end
+    // The length the engine last told, and when: asking for it goes through
+    // every element of the pipeline, so the answer is kept until the stream
+    // changes (openMedia, a "duration changed" message) or grows old, since a
+    // length estimated from the bit rate drifts without being told.
     mutable qint64 fileLength = 0;
+    mutable qint64 fileLengthAskedUs = 0;
+    static constexpr qint64 kLengthKeptUs = 5 * G_USEC_PER_SEC;
     GstTagReader tags;
     int state = MediaComponent::Undefined;
     quint64 generation = 0;   // bumped by every new media; guards deferred work
