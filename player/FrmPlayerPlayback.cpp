@@ -289,11 +289,12 @@ void FrmPlayer::timerTotle_Timer()
     MediaComponent *media = m_services.media;
     if (media->playState() != MediaComponent::Playing)
         return;
-    lblTime->setText(media->currentPositionString());
+    // One look at the engine's clock serves the time and the line.
+    const double seconds = media->currentPosition();
+    lblTime->setText(MediaComponent::timeText(seconds));
     int position = 0;
     int length = 0;
-    if (toWholeSeconds(media->currentPosition(), &position) && toWholeSeconds(media->duration(), &length)
-        && length > 0) {
+    if (toWholeSeconds(seconds, &position) && toWholeSeconds(media->duration(), &length) && length > 0) {
         const double share = std::clamp(double(position) / length, 0.0, 1.0);
         lineFront->setX2(lineFront->x1() + share * SeekBar::kFullScale);
     } else {

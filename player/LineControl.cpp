@@ -3,6 +3,8 @@
 #include <QEvent>
 #include <QPainter>
 
+#include <cmath>
+
 LineControl::LineControl(const QString &name, double unitsPerPixel, int thickness, const QColor &colour,
                          QWidget *parent)
     : QWidget(parent), m_unitsPerPixel(unitsPerPixel), m_thickness(thickness), m_colour(colour)
@@ -25,8 +27,18 @@ void LineControl::setX2(double x2)
 {
     if (x2 == m_x2)
         return;
+    const double from = m_x2;
     m_x2 = x2;
-    update();
+    if (m_y1 != m_y2) {
+        update();
+        return;
+    }
+    // A level line, such as the seek bar's, changes only between its old
+    // and its new end: a pixel more on each side for the smoothed edge.
+    const double k = 1.0 / m_unitsPerPixel;
+    const int left = int(std::floor(std::min(from, x2) * k)) - 1;
+    const int right = int(std::ceil(std::max(from, x2) * k)) + 1;
+    update(QRect(left, int(std::floor(m_y1 * k)) - 1, right - left + 1, m_thickness + 2));
 }
 
 bool LineControl::event(QEvent *event)
