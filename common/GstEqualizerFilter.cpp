@@ -32,14 +32,10 @@ struct State
     EqualizerBands bands;
 };
 
-} // namespace
-
-namespace {
-
-// A vector of four lanes: band j + 3k of a channel in lane k of its j-th
-// quad, so that band n - 1 of each lane sits in the same lane of the quad
-// before (see EqualizerBands::run). Lanes beyond the tenth band pass the
-// sound on.
+// Four lanes of filters. A channel's ten bands take three quads: band b is
+// lane b / 3 of quad b % 3, so that the band before each one sits in the same
+// lane of the quad before, and for the first quad one lane lower in the
+// last (see EqualizerBands::run). The two lanes left over pass the sound on.
 typedef float Quad __attribute__((vector_size(4 * sizeof(float))));
 typedef int QuadMask __attribute__((vector_size(4 * sizeof(int))));
 constexpr int kQuads = 3;
@@ -104,7 +100,9 @@ template <int Channels> void EqualizerBands::run(float *samples, int frames)
 {
     constexpr int n = Channels * kQuads;
     Quad b0[n], b1[n], b2[n], a1[n], a2[n], s1[n], s2[n], y[n];
-    const auto load = [](const std::vector<float> &from, Quad *to) { std::memcpy(to, from.data(), sizeof(Quad) * n); };
+    const auto load = [](const std::vector<float> &from, Quad *to) {
+        std::memcpy(to, from.data(), sizeof(Quad) * n);
+    };
     load(m_b0, b0);
     load(m_b1, b1);
     load(m_b2, b2);
@@ -137,7 +135,9 @@ template <int Channels> void EqualizerBands::run(float *samples, int frames)
             frame[c] = q[0][3]; // the last band's
         }
     }
-    const auto store = [](const Quad *from, std::vector<float> &to) { std::memcpy(to.data(), from, sizeof(Quad) * n); };
+    const auto store = [](const Quad *from, std::vector<float> &to) {
+        std::memcpy(to.data(), from, sizeof(Quad) * n);
+    };
     store(s1, m_s1);
     store(s2, m_s2);
     store(y, m_y);

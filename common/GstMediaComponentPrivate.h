@@ -35,7 +35,7 @@ struct GstMediaComponent::Private
     qint64 rangeEnd = -1; // -1: the file's end
     // The length the engine last told, and when: asking for it goes through
     // every element of the pipeline, so the answer is kept until the stream
-    // changes (openMedia, a "duration changed" message) or grows old, since a
+    // changes (a new media, a stream start, "duration changed") or grows old, since a
     // length estimated from the bit rate drifts without being told.
     mutable qint64 fileLength = 0;
     mutable qint64 fileLengthAskedUs = 0;
