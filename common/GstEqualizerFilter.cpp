@@ -37,7 +37,18 @@ struct State
 // lane of the quad before, and for the first quad one lane lower in the
 // last (see EqualizerBands::run). The two lanes left over pass the sound on.
 typedef float Quad __attribute__((vector_size(4 * sizeof(float))));
-typedef int QuadMask __attribute__((vector_size(4 * sizeof(int))));
+
+// Lanes 0, 0, 1, 2 of a quad: each lane moved one up, lane 0 left as it was.
+Quad laneUp(Quad quad)
+{
+#if defined(__clang__)
+    return __builtin_shufflevector(quad, quad, 0, 0, 1, 2);
+#else
+    typedef int QuadMask __attribute__((vector_size(4 * sizeof(int))));
+    return __builtin_shuffle(quad, QuadMask{0, 0, 1, 2});
+#endif
+}
+
 constexpr int kQuads = 3;
 // The last band, whose output leaves the filters, is then lane 3 of quad 0.
 static_assert(kBands - 1 == 3 * kQuads, "ten bands in three quads");
@@ -119,7 +130,7 @@ template <int Channels> void EqualizerBands::run(float *samples, int frames)
             Quad *q = y + c * kQuads;
             Quad in[kQuads];
             // Band 0 takes the new sample; bands 3, 6 and 9 what bands 2, 5 and 8 made.
-            in[0] = __builtin_shuffle(q[kQuads - 1], QuadMask{0, 0, 1, 2});
+            in[0] = laneUp(q[kQuads - 1]);
             in[0][0] = frame[c] * preGain;
 #pragma GCC unroll 3
             for (int j = 1; j < kQuads; ++j)
