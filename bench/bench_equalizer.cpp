@@ -5,31 +5,26 @@
 // rounds, and the median per second of sound.
 //
 // Usage: bench_equalizer [ROUNDS]
+#include "BenchClock.h"
+#include "Equalizer.h"
 #include "GstEqualizerFilter.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <vector>
-
-namespace {
-
-double cpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     constexpr int kRate = 44100, kSeconds = 300, kBlock = 1152;
-    const EqualizerSettings rock{true, -4, {5, 4, 2, -1, -2, -1, 1, 3, 4, 5}};
+    const auto &presets = Equalizer::builtInPresets();
+    const auto preset = std::find_if(presets.begin(), presets.end(),
+                                     [](const Equalizer::Preset &p) { return p.name == QStringLiteral("摇滚"); });
+    if (preset == presets.end())
+        return 1;
+    const EqualizerSettings rock{true, preset->preAmpDb, preset->bandsDb};
     std::printf("| channels | ms per %d s of sound (median) | min | max | ms per second of sound |\n", kSeconds);
     std::printf("| --- | --- | --- | --- | --- |\n");
     for (int channels : {1, 2, 6}) {
@@ -43,12 +38,12 @@ int main(int argc, char **argv)
             EqualizerBands bands;
             bands.setFormat(kRate, channels);
             bands.design(rock);
-            const double start = cpuMs();
+            const double start = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
             for (int done = 0; done < kRate * kSeconds; done += kBlock) {
                 block = source;
                 bands.process(block.data(), kBlock);
             }
-            times.push_back(cpuMs() - start);
+            times.push_back(cpuMs(CLOCK_PROCESS_CPUTIME_ID) - start);
         }
         std::sort(times.begin(), times.end());
         const double median = times[times.size() / 2];

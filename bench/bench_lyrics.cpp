@@ -7,6 +7,7 @@
 // run it on an X display (QT_QPA_PLATFORM=xcb) for the shape and the flush to
 // the X server; --lines measures that alone. Prints Markdown tables; ROUNDS
 // rounds (5).
+#include "BenchClock.h"
 #include "BenchWindow.h"
 
 #include "DesktopLyrics.h"
@@ -22,7 +23,6 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <numeric>
 
@@ -55,13 +55,6 @@ QByteArray timeTags(int count)
                     .arg(i % 60, 2, 10, QLatin1Char('0'))
                     .toLatin1();
     return line;
-}
-
-double cpuMs(clockid_t clock)
-{
-    timespec now{};
-    clock_gettime(clock, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
 // Lets the window paint and flush what the last change asked for.
